@@ -1,0 +1,67 @@
+// Deployment primitives: the file operations every installer is built from,
+// and the registry and profile-file writers.
+#ifndef VARSETUP_DEPLOY_DEPLOY_H
+#define VARSETUP_DEPLOY_DEPLOY_H
+
+#include <windows.h>
+
+#include <string>
+
+// The caption of every message box of the tool.
+extern const char InstallerTitle[];
+
+// ---- files ----
+
+// Mode 1 adds one trailing backslash unless there is one; any other mode
+// removes one trailing backslash if there is one.  An empty path stays empty.
+std::string WithBackslash(std::string path, BYTE mode);
+// True when `path` names an existing file (a directory never counts).
+bool FileIsPresent(const std::string &path);
+// Clears the read-only attribute of an existing file, setting the archive
+// bit and keeping every other bit.
+void ClearReadOnly(const std::string &path);
+// Copies an existing `source` over `target` (read-only cleared first); on a
+// failed copy shows `message` in a box and returns after OK.
+void DeployFile(const std::string &source, const std::string &target, const std::string &message);
+// Writes target=source into [RENAME] of Wininit.ini; throws ProfileWriteError.
+void QueueRename9x(const std::string &target, const std::string &source);
+// Registers a move of source over target at the next restart; failures are
+// ignored.
+void QueueReplaceNT(const std::string &source, const std::string &target);
+
+// ---- registry ----
+
+void WriteRegValue(HKEY root, DWORD type, const std::string &keyPath, const std::string &valueName,
+                   const std::string &text);
+void WriteRegString(HKEY root, const std::string &keyPath, const std::string &valueName,
+                    const std::string &text);
+void WriteRegDword(HKEY root, const std::string &keyPath, const std::string &valueName, DWORD value);
+void WriteRegBinary(HKEY root, const std::string &keyPath, const std::string &valueName,
+                    const void *data, DWORD size);
+bool RegValueExists(HKEY root, const std::string &keyPath, const std::string &valueName);
+// Deletes a key with all its subkeys, depth first; true when the key itself
+// was deleted.
+bool DeleteRegTree(HKEY root, const std::string &keyPath);
+
+// ---- profile files ----
+
+// The one error of the tool: a profile-file line the system refused.
+class ProfileWriteError {
+ public:
+  ProfileWriteError(const std::string &file, const void *address);
+  const std::string &Message() const { return message_; }  // "Unable to write to <file>"
+  const void *Address() const { return address_; }        // where the write was refused
+ private:
+  std::string message_;
+  const void *address_;
+};
+
+// WritePrivateProfileStringA(section, key, value, file); throws
+// ProfileWriteError naming `file` when the system refuses it.
+void WriteProfileEntry(const std::string &file, const std::string &section, const std::string &key,
+                       const std::string &value);
+// Turns every line of a section buffer (zero-terminated lines, ended by an
+// empty line) that equals "device=" + name into ";evice=" + name, in place.
+void DisableDeviceLines(char *buffer, const std::string &name);
+
+#endif  // VARSETUP_DEPLOY_DEPLOY_H

@@ -1,0 +1,81 @@
+#include "test_machine.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+std::string SourceTree() { return VARSETUP_SOURCE_DIR; }
+
+TestMachine::TestMachine(const std::string &templateName) {
+  char pattern[] = "/tmp/varsetup-test-XXXXXX";
+  char *made = mkdtemp(pattern);
+  if (!made) ADD_FAILURE() << "cannot make a temporary directory";
+  dir_ = std::string(made ? made : "/tmp/varsetup-test-failed") + "/machine";
+  std::string error;
+  if (!winsim::CreateMachine(winsim::TemplateDir(templateName), dir_, &error))
+    ADD_FAILURE() << "cannot create machine: " << error;
+  if (!winsim::Attach(dir_, &error)) ADD_FAILURE() << "cannot attach machine: " << error;
+}
+
+TestMachine::~TestMachine() {
+  winsim::Detach();
+  std::string parent = dir_.substr(0, dir_.rfind('/'));
+  if (!getenv("KEEP_TEST_MACHINES") && parent.rfind("/tmp/varsetup-test-", 0) == 0) {
+    std::string command = "rm -rf '" + parent + "'";
+    if (system(command.c_str()) != 0) ADD_FAILURE() << "cannot remove " << parent;
+  }
+}
+
+std::string TestMachine::Host(const std::string &windowsPath) const {
+  winsim::ResolvedPath r;
+  if (winsim::ResolvePath(windowsPath.c_str(), &r) != 0 || !r.exists) return "";
+  return r.host;
+}
+
+bool TestMachine::Exists(const std::string &windowsPath) const { return !Host(windowsPath).empty(); }
+
+std::string TestMachine::Read(const std::string &windowsPath) const {
+  std::ifstream in(Host(windowsPath), std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void TestMachine::MakeDir(const std::string &windowsPath) const {
+  // Create each missing component in turn.
+  std::string sofar = windowsPath.substr(0, 2);
+  std::istringstream in(windowsPath.substr(3));
+  std::string part;
+  while (std::getline(in, part, '\\')) {
+    sofar += "\\" + part;
+    winsim::ResolvedPath r;
+    ASSERT_EQ(0u, winsim::ResolvePath(sofar.c_str(), &r)) << sofar;
+    if (!r.exists) ASSERT_EQ(0, mkdir(r.host.c_str(), 0755)) << r.host;
+  }
+}
+
+void TestMachine::Write(const std::string &windowsPath, const std::string &content) const {
+  MakeDir(windowsPath.substr(0, windowsPath.rfind('\\')));
+  winsim::ResolvedPath r;
+  ASSERT_EQ(0u, winsim::ResolvePath(windowsPath.c_str(), &r)) << windowsPath;
+  std::ofstream out(r.host, std::ios::binary | std::ios::trunc);
+  out << content;
+}
+
+void TestMachine::Remove(const std::string &windowsPath) const {
+  std::string host = Host(windowsPath);
+  if (!host.empty()) {
+    std::string command = "rm -rf '" + host + "'";
+    ASSERT_EQ(0, system(command.c_str()));
+  }
+}
+
+void TestMachine::Reattach() const {
+  winsim::Detach();
+  std::string error;
+  if (!winsim::Attach(dir_, &error)) ADD_FAILURE() << "cannot attach machine: " << error;
+}

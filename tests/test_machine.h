@@ -1,0 +1,39 @@
+// A fresh simulated machine per test, made from a template and attached.
+#ifndef TESTS_TEST_MACHINE_H
+#define TESTS_TEST_MACHINE_H
+
+#include <string>
+
+#include "machine.h"
+
+class TestMachine {
+ public:
+  // Creates the machine from samples/machines/<templateName> in a new
+  // temporary directory and attaches it; the test fails when that is
+  // impossible.
+  explicit TestMachine(const std::string &templateName);
+  ~TestMachine();
+  TestMachine(const TestMachine &) = delete;
+  TestMachine &operator=(const TestMachine &) = delete;
+
+  const std::string &Dir() const { return dir_; }
+  // Host path of a Windows path on this machine ("C:\WINDOWS\X" ->
+  // ".../drives/c/WINDOWS/X"), resolved case-insensitively; "" if missing.
+  std::string Host(const std::string &windowsPath) const;
+  bool Exists(const std::string &windowsPath) const;
+  std::string Read(const std::string &windowsPath) const;
+  // Writes a file (creating missing folders on the way, as a test set-up).
+  void Write(const std::string &windowsPath, const std::string &content) const;
+  void MakeDir(const std::string &windowsPath) const;
+  void Remove(const std::string &windowsPath) const;
+  // Detaches and attaches again, so that state is read back from disk.
+  void Reattach() const;
+
+ private:
+  std::string dir_;
+};
+
+// The directory of the source tree (samples/ lives there).
+std::string SourceTree();
+
+#endif  // TESTS_TEST_MACHINE_H

@@ -1,0 +1,203 @@
+// The simulated machine: what every winsim area shares.
+//
+// A machine is a directory:
+//   machine.ini      what the OS reports (version, directories, drives,
+//                    libraries, processes, files in use); see LoadMachine
+//   drives/<x>/      the contents of drive X:, one folder per letter
+//   attributes.txt   file attributes POSIX cannot hold ("0x21 C:\PATH")
+//   registry/HKLM.reg, registry/HKCU.reg   REGEDIT4 hives
+//   journal.txt      what the user saw: message boxes and the exit code
+//
+// The API implementations (files.cpp, registry.cpp, ...) call Fault() on
+// entry, resolve paths with ResolvePath() and persist every change at once,
+// so a machine on disk is always complete, also when the process dies.
+#ifndef WINSIM_MACHINE_H
+#define WINSIM_MACHINE_H
+
+#include <windows.h>
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace winsim {
+
+enum class DriveKind { None, Removable, Fixed, Remote, Cdrom, Ramdisk };
+
+struct SimProcess {
+  DWORD id = 0;
+  std::string image;    // full image path as the OS reports it
+  bool denied = false;  // OpenProcess refuses it (system processes)
+};
+
+// Everything machine.ini says, parsed and validated.
+struct MachineConfig {
+  DWORD platform = VER_PLATFORM_WIN32_NT;
+  DWORD major = 5, minor = 1, build = 2600;
+  std::string csd;
+  std::string windowsDir;  // C:\WINDOWS (no trailing backslash)
+  std::string systemDir;   // C:\WINDOWS\system32
+  std::string program;     // full path of the running program (module file name)
+  std::string currentDir;  // defaults to the program's directory
+  std::string commandLine; // the whole Windows command line, program included
+  UINT codePage = 1252;
+  std::map<char, DriveKind> drives;  // upper-case letters
+  // Library path (upper-cased Windows path) -> exported entry points.
+  std::map<std::string, std::vector<std::string>> libraries;
+  std::vector<SimProcess> processes;
+  std::vector<std::string> inUse;  // Windows paths held open without sharing
+  // Registry keys that refuse KEY_ALL_ACCESS: "HKLM\PATH" (upper-cased).
+  std::vector<std::string> deniedKeys;
+  // Sections and keys we do not interpret but must keep when rewriting.
+  bool Is9x() const { return platform == VER_PLATFORM_WIN32_WINDOWS; }
+};
+
+// ---- the attached machine ----
+
+// Attaches the machine in `dir` (loads machine.ini, the hives and the
+// attributes).  Returns false with a message naming the file (and line) on
+// any malformed input; nothing is changed then.
+bool Attach(const std::string& dir, std::string* error);
+void Detach();
+bool Attached();
+const std::string& MachineDir();
+MachineConfig& Config();
+// Rewrites machine.ini from Config() (used by the tools and tests that change
+// the machine's description).
+bool SaveConfig(std::string* error);
+
+// Parses machine.ini text; `file` names it in error messages.
+bool ParseMachineIni(const std::string& text, const std::string& file, MachineConfig* out,
+                     std::string* error);
+std::string FormatMachineIni(const MachineConfig& config);
+
+// Creates a new machine in `dir` (missing or empty) as a copy of the template
+// directory `templateDir` (machine.ini, drives/, registry/; files named
+// ".gitkeep" only hold empty folders in the repository and are not copied).
+bool CreateMachine(const std::string &templateDir, const std::string &dir, std::string *error);
+// samples/machines/<name> of the source tree, or `name` itself when it is a
+// path to a directory.
+std::string TemplateDir(const std::string &name);
+
+// ---- paths ----
+
+struct ResolvedPath {
+  std::string windows;  // normalised: "C:\DIR\NAME", stored case for existing parts
+  std::string host;     // the Linux path inside drives/<x>/
+  char drive = 0;       // upper-case letter
+  bool exists = false;
+  bool isDirectory = false;
+  bool parentExists = false;  // the directory that holds it exists
+  bool isRoot = false;
+};
+
+// Resolves a Windows path (absolute, drive-relative "C:NAME", or relative to
+// the current directory; '/' accepted as a separator; "." and ".." applied
+// lexically and never above the root) to the machine's file system.
+// Names are matched case-insensitively.  Returns 0, or the error Windows
+// gives: ERROR_PATH_NOT_FOUND for a missing drive or a missing directory on
+// the way, ERROR_NOT_READY for a removable or CD-ROM drive without a medium,
+// ERROR_INVALID_NAME for characters Windows refuses.
+DWORD ResolvePath(const char* path, ResolvedPath* out);
+// Upper-cased normalised Windows path: the key under which attributes, files
+// in use and libraries are looked up.
+std::string PathKey(const std::string& windowsPath);
+// The Linux directory of drive `letter` inside the machine.
+std::string DriveHostDir(char letter);
+
+// ---- attributes that POSIX cannot hold ----
+
+// The attributes of an existing file or directory (without the directory
+// bit, which the caller adds from the file system).  Files not listed carry
+// FILE_ATTRIBUTE_ARCHIVE, as freshly written files do.
+DWORD StoredAttributes(const ResolvedPath& path);
+void StoreAttributes(const ResolvedPath& path, DWORD attributes);
+void ForgetAttributes(const ResolvedPath& path);
+bool IsInUse(const ResolvedPath& path);
+
+// ---- faults ----
+
+// A rule that makes a call fail.  `call` is the API name ("CopyFileA"), or
+// "*" for any call.  `nth` counts the calls this rule matches (1 = the first
+// matching call); 0 fires on every matching call.  `pathContains` (case-
+// insensitive) restricts the rule to calls whose path arguments contain it.
+struct FaultRule {
+  std::string call;
+  DWORD error = ERROR_ACCESS_DENIED;
+  unsigned long nth = 0;
+  std::string pathContains;
+  unsigned long seen = 0;  // matching calls so far
+};
+void AddFault(const FaultRule& rule);
+void ClearFaults();
+// Every API call enters through here: it is counted, recorded in the call log
+// when that is on, and checked against the fault rules.  Returns 0, or the
+// error the call must fail with (the caller sets it as Windows would).
+DWORD Fault(const char* call, const char* path1 = nullptr, const char* path2 = nullptr);
+unsigned long CallCount();
+// Call log: "CopyFileA C:\A C:\B" per call, while enabled.
+void EnableCallLog(bool on);
+const std::vector<std::string>& CallLog();
+
+// ---- the journal: what the user saw ----
+void JournalAppend(const std::string& line);
+std::vector<std::string> ReadJournal();
+// Quotes a text for the journal and the dump: "..." with \" \\ and \xNN.
+std::string QuoteText(const std::string& text);
+
+// ---- libraries ----
+// Names of the libraries LoadLibraryA loaded so far in this attachment
+// (resolved Windows paths), for checks that a planted DLL never loads.
+const std::vector<std::string>& LoadedLibraries();
+// Registers an implementation that GetProcAddress hands out when a loaded
+// library exports `name` (the areas register theirs at start-up).
+void RegisterEntryPoint(const std::string& name, FARPROC function);
+// Libraries still loaded (a test checks every load was released).
+size_t LoadedModuleCount();
+void ResetModules();
+
+// ---- registry store, shared by registry.cpp, devices.cpp, files.cpp ----
+namespace reg {
+
+struct Value {
+  std::string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+struct Key {
+  std::string name;  // as created
+  Key *parent = nullptr;
+  std::vector<Value> values;         // in creation order
+  std::vector<Key *> subkeys;        // sorted case-insensitively
+  bool deleted = false;
+};
+
+// Root of a hive: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER (nullptr for others).
+Key *Root(HKEY predefined);
+// Looks a relative path up ("A\B\C", trailing backslash accepted); nullptr
+// when a part is missing.
+Key *Find(Key *base, const std::string &path);
+// Creates every missing part; returns the key (never nullptr for a valid
+// path) and whether it was new.
+Key *Create(Key *base, const std::string &path, bool *created);
+Value *FindValue(Key *key, const std::string &name);
+void SetValue(Key *key, const std::string &name, DWORD type, const BYTE *data, DWORD size);
+bool DeleteValue(Key *key, const std::string &name);
+// Deletes a key with its whole subtree.
+void DeleteTree(Key *key);
+std::string FullPath(const Key *key);  // "HKLM\SYSTEM\..."
+// Writes the hive of `key` (or both) to its REGEDIT4 file atomically.
+void Save(const Key *key = nullptr);
+// Loads registry/HKLM.reg and registry/HKCU.reg of the machine in `dir`
+// (missing files are empty hives); false with "file:line: message" when a
+// file does not parse.
+bool Load(const std::string &dir, std::string *error);
+void Unload();
+
+}  // namespace reg
+
+}  // namespace winsim
+
+#endif  // WINSIM_MACHINE_H
