@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -316,3 +317,87 @@ TEST_F(Win9xWalk, NoWalkWithoutToolhelpOrSnapshot) {
 }
 
 }  // namespace
+
+// ---- the guard step of a whole run ----
+
+namespace guardstep {
+
+// Every file of the machine directory with its content, except the journal
+// (where the box is recorded): drives, attributes, hives, machine.ini.
+std::map<std::string, std::string> MachineFiles(const std::string &dir) {
+  std::map<std::string, std::string> files;
+  std::string command = "cd '" + dir + "' && find . -type f -o -type d | LC_ALL=C sort";
+  FILE *list = popen(command.c_str(), "r");
+  char line[4096];
+  while (list && fgets(line, sizeof line, list)) {
+    std::string path(line);
+    path.pop_back();
+    if (path == "./journal.txt") continue;
+    std::string content;
+    if (FILE *f = fopen((dir + "/" + path).c_str(), "rb")) {
+      char buffer[4096];
+      size_t n;
+      while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, n);
+      fclose(f);
+    }
+    files[path] = content;
+  }
+  if (list) pclose(list);
+  return files;
+}
+
+void AddRunningProcess(DWORD id, const std::string &image) {
+  winsim::Config().processes.push_back({id, image, false});
+  std::string error;
+  ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
+}
+
+const char *kCloseMessage =
+    "messagebox flags=0x00000000 caption=\"Varentel Installation\" "
+    "text=\"Please close Korvix-Studio, restart your machine and run setup again !\"";
+
+void ExpectRefusedWithNothingChanged(const TestMachine &machine) {
+  ApplicationFound = false;
+  std::map<std::string, std::string> before = MachineFiles(machine.Dir());
+  EXPECT_EQ(0, RunSetup());
+  EXPECT_EQ(std::vector<std::string>{kCloseMessage}, winsim::ReadJournal());
+  EXPECT_TRUE(before == MachineFiles(machine.Dir())) << "the run changed the machine";
+  EXPECT_EQ(0u, winsim::LoadedModuleCount());
+  ApplicationFound = false;
+}
+
+TEST(GuardStep, Win98WithKorvixRunningShowsOneBoxAndChangesNothing) {
+  TestMachine machine("win98");
+  AddRunningProcess(0xFFFA1237, "C:\\PROGRAM FILES\\VARENTEL\\KORVIX.EXE");
+  ExpectRefusedWithNothingChanged(machine);
+}
+
+TEST(GuardStep, WinXpWithKorvixTavernRunningShowsOneBoxAndChangesNothing) {
+  TestMachine machine("winxp");
+  AddRunningProcess(2044, "C:\\Program Files\\Varentel\\KorvixTavern.exe");
+  ExpectRefusedWithNothingChanged(machine);
+}
+
+TEST(GuardStep, RunGoesOnWhenNoWalkIsPossible) {
+  // NT 4.0 without the psapi.dll redistributable: the application cannot
+  // be seen, so the run is not refused.
+  TestMachine machine("nt40");
+  AddRunningProcess(300, "C:\\VARENTEL\\KORVIX.EXE");
+  ApplicationFound = false;
+  EXPECT_EQ(0, RunSetup());
+  for (const std::string &line : winsim::ReadJournal())
+    EXPECT_EQ(std::string::npos, line.find("Please close")) << line;
+  EXPECT_FALSE(ApplicationFound);
+}
+
+TEST(GuardStep, RunGoesOnWhenTheApplicationIsNotRunning) {
+  TestMachine machine("win98");
+  AddRunningProcess(0xFFFA1237, "C:\\PROGRAM FILES\\VARENTEL\\KORVIX.EXE.BAK");
+  std::map<std::string, std::string> before = MachineFiles(machine.Dir());
+  ApplicationFound = false;
+  EXPECT_EQ(0, RunSetup());
+  EXPECT_TRUE(winsim::ReadJournal().empty());
+  EXPECT_FALSE(before == MachineFiles(machine.Dir())) << "the run did nothing";
+}
+
+}  // namespace guardstep

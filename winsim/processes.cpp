@@ -305,16 +305,21 @@ DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR fileName
 
 namespace {
 
+template <typename Fn>
+FARPROC AsProc(Fn *fn) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(fn));
+}
+
 // Handed out by GetProcAddress where the machine's [libraries] lists them:
 // the Toolhelp functions in kernel32, the others in psapi.dll.
 struct RegisterProcessEntryPoints {
   RegisterProcessEntryPoints() {
-    RegisterEntryPoint("CreateToolhelp32Snapshot", reinterpret_cast<FARPROC>(&CreateToolhelp32Snapshot));
-    RegisterEntryPoint("Process32First", reinterpret_cast<FARPROC>(&Process32First));
-    RegisterEntryPoint("Process32Next", reinterpret_cast<FARPROC>(&Process32Next));
-    RegisterEntryPoint("EnumProcesses", reinterpret_cast<FARPROC>(&EnumProcesses));
-    RegisterEntryPoint("EnumProcessModules", reinterpret_cast<FARPROC>(&EnumProcessModules));
-    RegisterEntryPoint("GetModuleFileNameExA", reinterpret_cast<FARPROC>(&GetModuleFileNameExA));
+    RegisterEntryPoint("CreateToolhelp32Snapshot", AsProc(&CreateToolhelp32Snapshot));
+    RegisterEntryPoint("Process32First", AsProc(&Process32First));
+    RegisterEntryPoint("Process32Next", AsProc(&Process32Next));
+    RegisterEntryPoint("EnumProcesses", AsProc(&EnumProcesses));
+    RegisterEntryPoint("EnumProcessModules", AsProc(&EnumProcessModules));
+    RegisterEntryPoint("GetModuleFileNameExA", AsProc(&GetModuleFileNameExA));
   }
 } registerProcessEntryPoints;
 

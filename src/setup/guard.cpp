@@ -25,6 +25,9 @@ typedef DWORD(WINAPI *GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LP
 
 const DWORD kFirstIdBufferBytes = 1024;
 
+// The ANSI record of 32-bit Windows, the size Process32First/Next check.
+static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 must keep its 296-byte layout");
+
 template <typename Fn>
 Fn LookUp(HMODULE library, const char *name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(library, name)));
