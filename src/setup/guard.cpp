@@ -190,7 +190,7 @@ bool ForEachProcess(ProcessVisitor visitor, DWORD context) {
   return UsePsapiWalk() ? WalkPsapi(visitor, context) : WalkToolhelp(visitor, context);
 }
 
-BOOL MatchApplicationProcess(DWORD processId, const char *imagePath, DWORD context) {
+BOOL MatchApplicationProcess(DWORD /*processId*/, const char *imagePath, DWORD /*context*/) {
   const char *name = FileNamePart(imagePath);
   if (EqualsUpperAscii(name, "KORVIX.EXE") || EqualsUpperAscii(name, "KORVIXTAVERN.EXE")) {
     ApplicationFound = true;
