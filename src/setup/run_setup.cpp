@@ -83,9 +83,14 @@ int RunSetup() {
   try {
     DetectPlatformFamily();
 
-    // The running-application guard comes here, before anything is changed:
-    // ForEachProcess(MatchApplicationProcess, 0); when the walk succeeded and
-    // ApplicationFound is set, the "please close" box, then return 0.
+    // Nothing may be deployed while the application runs: refuse before
+    // anything is read or changed.  A walk that cannot be made lets the run
+    // go on.
+    if (ForEachProcess(MatchApplicationProcess, 0) && ApplicationFound) {
+      MessageBoxA(nullptr, "Please close Korvix-Studio, restart your machine and run setup again !",
+                  InstallerTitle, MB_OK);
+      return 0;
+    }
 
     const std::string systemDir = QueryDirectory(GetSystemDirectoryA);
     const std::string windowsDir = QueryDirectory(GetWindowsDirectoryA);
