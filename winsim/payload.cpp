@@ -73,10 +73,7 @@ bool PutTree(const fs::path &from, const std::string &to, bool recurse, std::str
 
 }  // namespace
 
-std::string SamplesDir() {
-  // TemplateDir gives samples/machines/<name>; the samples are two levels up.
-  return fs::path(TemplateDir("win98")).parent_path().parent_path().string();
-}
+std::string SamplesDir() { return std::string(VARSETUP_SOURCE_DIR) + "/samples"; }
 
 bool InstallPayload(const std::string &version, std::string *error) {
   fs::path shared = fs::path(SamplesDir()) / "payload";
