@@ -5,6 +5,7 @@
 // Attributes that POSIX cannot hold live in the machine's attribute table;
 // every function that moves or removes a file keeps that table in step.
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
