@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "components/components.h"
 #include "deploy/deploy.h"
 #include "setup/setup.h"
 
@@ -102,6 +103,7 @@ int RunSetup() {
     // The installers are called here, in this order, each with
     // (sourceDir, windowsDir, systemDir): InstallAspiLayer,
     // InstallRealtimeKernel, InstallUsbAudioInf, InstallUsbControllerPackage.
+    InstallRealtimeKernel(sourceDir, windowsDir, systemDir);
 
     // The disc extras come last:
     // CopyDiscExtras(CommandLineArgument(1), CommandLineArgument(2)).
