@@ -387,11 +387,9 @@ class DumpReader {
         continue;
       }
       if (!line.empty() && line[0] == '[') {
-        if (section + 1 >= kSectionCount ||
-            line != "[" + std::string(kSectionNames[section + 1]) + "]")
-          return Fail("expected section [" +
-                      std::string(section + 1 < kSectionCount ? kSectionNames[section + 1] : "") +
-                      "]");
+        if (section + 1 >= kSectionCount) return Fail("unexpected " + line + " after the last section");
+        if (line != "[" + std::string(kSectionNames[section + 1]) + "]")
+          return Fail("expected section [" + std::string(kSectionNames[section + 1]) + "]");
         ++section;
         continue;
       }
@@ -440,14 +438,14 @@ class DumpReader {
         return Fail("bad size");
       f.size = std::stoull(size.substr(5));
       pos = space + 1;
-      std::string hash = line.substr(pos, 21);
-      if (!StartsWith(hash, "fnv=") || hash.size() != 21 || line.size() < pos + 22 ||
-          line[pos + 21] != ' ')
+      std::string hash = line.substr(pos, 20);  // "fnv=" and 16 digits
+      if (!StartsWith(hash, "fnv=") || hash.size() != 20 || line.size() < pos + 21 ||
+          line[pos + 20] != ' ')
         return Fail("bad fnv");
       f.hash = hash.substr(4);
       for (char c : f.hash)
         if (HexDigit(c) < 0) return Fail("bad fnv");
-      pos += 22;
+      pos += 21;
     }
     std::string path = line.substr(pos);
     if (path.empty()) return Fail("missing path");
