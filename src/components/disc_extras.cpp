@@ -6,13 +6,20 @@
 #include "deploy/deploy.h"
 
 std::string FindOnCdrom(const std::string &relativePath) {
-  for (char letter = 'D'; letter <= 'Z'; ++letter) {
+  // A drive without a disc is "not ready"; with the default error mode the
+  // system may answer a look-up on it with its own "no disk" box and wait
+  // for the user.  The look-ups run with critical errors going to us (the
+  // look-up then simply fails), and the previous mode is restored after.
+  UINT previousMode = SetErrorMode(SEM_FAILCRITICALERRORS);
+  std::string found;
+  for (char letter = 'D'; letter <= 'Z' && found.empty(); ++letter) {
     std::string root = std::string(1, letter) + ":\\";
     if (GetDriveTypeA(root.c_str()) != DRIVE_CDROM) continue;
     std::string candidate = root + relativePath;
-    if (FileIsPresent(candidate)) return candidate;
+    if (FileIsPresent(candidate)) found = candidate;
   }
-  return "";
+  SetErrorMode(previousMode);
+  return found;
 }
 
 namespace {
