@@ -15,7 +15,9 @@ std::string CopyFailure(const char *file, const char *place) {
 
 }  // namespace
 
-void InstallUsbAudioInf(std::string sourceDir, std::string windowsDir, std::string systemDir) {
+// The system directory plays no part: the INF goes under the Windows
+// directory on both families.
+void InstallUsbAudioInf(std::string sourceDir, std::string windowsDir, std::string /*systemDir*/) {
   DeployFile(WithBackslash(sourceDir, 1) + "MAYA51USB.INF",
              WithBackslash(windowsDir, 1) + "INF\\MAYA51USB.INF",
              CopyFailure("MAYA51USB.INF", "INF"));
