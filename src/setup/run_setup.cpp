@@ -100,13 +100,14 @@ int RunSetup() {
     TuneVCache9x();
     ResetEngineSettings();
 
-    // The installers are called here, in this order, each with
-    // (sourceDir, windowsDir, systemDir): InstallAspiLayer,
-    // InstallRealtimeKernel, InstallUsbAudioInf, InstallUsbControllerPackage.
+    // The component installers, in this order, each on its own copies.
+    InstallAspiLayer(sourceDir, windowsDir, systemDir);
     InstallRealtimeKernel(sourceDir, windowsDir, systemDir);
+    InstallUsbAudioInf(sourceDir, windowsDir, systemDir);
+    InstallUsbControllerPackage(sourceDir, windowsDir, systemDir);
 
-    // The disc extras come last:
-    // CopyDiscExtras(CommandLineArgument(1), CommandLineArgument(2)).
+    // The disc extras come last, named by the command line.
+    CopyDiscExtras(CommandLineArgument(1), CommandLineArgument(2));
 
     return 0;
   } catch (const ProfileWriteError &error) {
