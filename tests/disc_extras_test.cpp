@@ -22,7 +22,9 @@ class DiscMachine : public TestMachine {
     winsim::Config().drives[letter] = kind;
     std::string error;
     ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
-    if (medium) ASSERT_EQ(0, mkdir(winsim::DriveHostDir(letter).c_str(), 0755));
+    if (medium) {
+      ASSERT_EQ(0, mkdir(winsim::DriveHostDir(letter).c_str(), 0755));
+    }
   }
   std::string App(const std::string &name) const { return std::string(kAppDir) + "\\" + name; }
 };

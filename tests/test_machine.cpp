@@ -55,7 +55,9 @@ void TestMachine::MakeDir(const std::string &windowsPath) const {
     sofar += "\\" + part;
     winsim::ResolvedPath r;
     ASSERT_EQ(0u, winsim::ResolvePath(sofar.c_str(), &r)) << sofar;
-    if (!r.exists) ASSERT_EQ(0, mkdir(r.host.c_str(), 0755)) << r.host;
+    if (!r.exists) {
+      ASSERT_EQ(0, mkdir(r.host.c_str(), 0755)) << r.host;
+    }
   }
 }
 
