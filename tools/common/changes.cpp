@@ -373,7 +373,7 @@ std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapsh
     lines.push_back(QuoteText(b.caption) + ": " + QuoteText(b.text));
   section("Message boxes", lines);
   if (out.empty()) out = "No changes.\n";
-  out += c.haveExit ? "Exit code: " + std::to_string(c.exitCode) + "\n" : "Exit code: none\n";
+  if (c.haveExit) out += "Exit code: " + std::to_string(c.exitCode) + "\n";
   return out;
 }
 

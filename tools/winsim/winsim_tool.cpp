@@ -76,10 +76,25 @@ Result CmdNew(const Invocation &in, std::string *error) {
 }
 
 Result CmdRestart(const Invocation &in, std::string *error) {
+  auto report = in.options.find("--report");
+  if (report != in.options.end() && report->second != "text" && report->second != "json") {
+    *error = "restart: --report takes text or json";
+    return Result::BadUsage;
+  }
+  winsim::MachineSnapshot before, after;
+  if (report != in.options.end() && !winsim::TakeSnapshot(in.operands[0], &before, error))
+    return Result::Failed;
   if (!winsim::Attach(in.operands[0], error)) return Result::Failed;
   bool ok = winsim::RestartMachine(error);
   winsim::Detach();
-  return ok ? Result::Ok : Result::Failed;
+  if (!ok) return Result::Failed;
+  if (report == in.options.end()) return Result::Ok;
+  // What the restart completed: the staged files taking their live names.
+  if (!winsim::TakeSnapshot(in.operands[0], &after, error)) return Result::Failed;
+  std::string text = report->second == "json" ? winsim::FormatChangesJson(before, after)
+                                              : winsim::FormatChangesText(before, after);
+  fputs(text.c_str(), stdout);
+  return Result::Ok;
 }
 
 Result CmdDump(const Invocation &in, std::string *error) {
@@ -130,7 +145,8 @@ const Command kCommands[] = {
        "put the component files of samples/payload/VERSION (v1, v2) beside the program"},
       {"--disc", "LETTER", false, "put the sample distribution disc into CD-ROM drive LETTER"}},
      "create a machine in DIR (missing or empty) from a template", CmdNew},
-    {"restart", "DIR", 1, {},
+    {"restart", "DIR", 1,
+     {{"--report", "FORMAT", false, "print what the restart changed: text or json"}},
      "carry out what Windows does at its next start (WININIT.INI on 9x, pending moves on NT)",
      CmdRestart},
     {"dump", "DIR", 1, {{"-o", "FILE", false, "write the dump to FILE instead of the output"}},
