@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "deploy/deploy.h"
+#include "installer_checks.h"
 #include "setup/setup.h"
 #include "test_machine.h"
 
@@ -103,4 +104,33 @@ TEST(RunSetup, RefusedSystemIniEndsTheRunWithTheErrorBox) {
   // Nothing after the refused write was done.
   EXPECT_EQ(before, machine.Read(SystemIni()));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::string(kEngine) + "\\Devices\\0"));
+}
+
+// The installers run ASPI layer, realtime kernel, USB audio INF, USB
+// controller package: the ASPI renames stand before the kernel's in
+// WININIT.INI, and with the INF directory gone the copy messages come in the
+// same order.
+TEST(RunSetup, RunsTheInstallersInTheirFixedOrder) {
+  checks::PayloadMachine m(kTemplate9x);
+  m.Remove(m.Win("INF"));
+
+  EXPECT_EQ(0, RunSetup());
+
+  std::vector<std::string> boxes = checks::BoxTexts();
+  ASSERT_GE(boxes.size(), 3u);
+  EXPECT_EQ(winsim::QuoteText("Unable to copy \"PULSARIO.INF\" to Systemdirectory!"), boxes[0]);
+  EXPECT_EQ(winsim::QuoteText("Unable to copy \"MAYA51USB.INF\" to INF!"), boxes[1]);
+  EXPECT_EQ(winsim::QuoteText("Unable to copy \"CX_USB.INF\" to INF!"), boxes[2]);
+
+  std::vector<std::string> renames = checks::SectionLines(m.Read(m.Win("WININIT.INI")), "RENAME");
+  auto keyAt = [&](const std::string &key) {
+    for (size_t i = 0; i < renames.size(); ++i)
+      if (strncasecmp(renames[i].c_str(), (key + "=").c_str(), key.size() + 1) == 0) return i;
+    return renames.size();
+  };
+  size_t aspiLast = keyAt(m.Sys("IOSUBSYS\\APIX.VXD"));
+  size_t kernelFirst = keyAt(m.Sys("PULSARIO.DLL"));
+  ASSERT_LT(aspiLast, renames.size());
+  ASSERT_LT(kernelFirst, renames.size());
+  EXPECT_LT(aspiLast, kernelFirst);
 }
