@@ -48,7 +48,10 @@ bool ReadWholeEnhSection(std::vector<char> *buffer) {
   for (DWORD size = kSectionBuffer; size <= kMaxSectionBuffer; size *= 2) {
     buffer->assign(size, 0);
     DWORD length = GetPrivateProfileSectionA(kEnhSection, buffer->data(), size, kSystemIni);
-    if (length != size - 2) return true;
+    // Windows 95 limits a section buffer to 32767 characters: a system that
+    // quietly uses that much of a larger buffer reports a cut section as
+    // 32765, which is therefore never taken for a whole one.
+    if (length != size - 2 && length != 32767 - 2) return true;
   }
   return false;
 }
