@@ -21,21 +21,6 @@ std::vector<std::string> MessageBoxes() {
 
 std::string Win(const std::string &relative) { return winsim::Config().windowsDir + "\\" + relative; }
 
-// The lines of a profile file, without line ends.
-std::vector<std::string> Lines(const std::string &text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
-}
-
 }  // namespace
 
 TEST(WithBackslash, AddsOneOrRemovesOne) {
@@ -130,7 +115,7 @@ TEST(QueueRename9x, OneLinePerTargetInWritingOrder) {
   QueueRename9x("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL", "C:\\WINDOWS\\SYSTEM\\WNASPI32.9x");
   QueueRename9x("C:\\WINDOWS\\SYSTEM\\PULSARIO.DLL", "C:\\WINDOWS\\SYSTEM\\PULSARIO.DL");
 
-  std::vector<std::string> lines = Lines(machine.Read(Win("WININIT.INI")));
+  std::vector<std::string> lines = TextLines(machine.Read(Win("WININIT.INI")));
   std::vector<std::string> expected = {
       "[RENAME]",
       "C:\\WINDOWS\\SYSTEM\\PULSARIO.DLL=C:\\WINDOWS\\SYSTEM\\PULSARIO.DL",

@@ -19,16 +19,7 @@ const char kInf[] = "C:\\VARSETUP\\pulsario.inf";
 const char kId[] = "*varentel\\pulsario";
 const GUID kRealtime = {0x3E9E8221, 0x580A, 0x44A3, {0x8D, 0x15, 0xC7, 0x5C, 0x03, 0x98, 0xFE, 0xFC}};
 
-std::string SampleInf() {
-  std::string text;
-  FILE *f = fopen((SourceTree() + "/samples/payload/pulsario.inf").c_str(), "rb");
-  if (!f) return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
-}
+std::string SampleInf() { return ReadSourceFile("samples/payload/pulsario.inf"); }
 
 std::string Replace(std::string text, const std::string &from, const std::string &to) {
   size_t at = text.find(from);

@@ -17,15 +17,6 @@
 
 namespace {
 
-// Makes calls named `call` fail with `error`: the `nth` one, or all (0).
-void AddFault(const char *call, DWORD error, unsigned long nth = 0) {
-  winsim::FaultRule rule;
-  rule.call = call;
-  rule.error = error;
-  rule.nth = nth;
-  winsim::AddFault(rule);
-}
-
 // ---- the visitor ----
 
 bool Matches(const char *path) {
@@ -174,8 +165,8 @@ TEST_F(NtWalk, VisitsEveryProcessWithItsImagePathAndTheContext) {
 
 TEST_F(NtWalk, UnreadableModulesGiveAnEmptyPath) {
   SetCount(3);
-  AddFault("EnumProcessModules", ERROR_PARTIAL_COPY, 1);
-  AddFault("GetModuleFileNameExA", ERROR_ACCESS_DENIED, 1);
+  FailCalls("EnumProcessModules", ERROR_PARTIAL_COPY, 1);
+  FailCalls("GetModuleFileNameExA", ERROR_ACCESS_DENIED, 1);
   EXPECT_TRUE(ForEachProcess(Record, 0));
   ASSERT_EQ(3u, visits.size());
   EXPECT_EQ("", visits[0].path);
@@ -241,7 +232,7 @@ TEST_F(NtWalk, NoWalkWhenTheIdsCannotBeRead) {
     visits.clear();
     winsim::ClearFaults();
     winsim::EnableCallLog(true);
-    AddFault(f.call, ERROR_NOT_ENOUGH_MEMORY, f.nth);
+    FailCalls(f.call, ERROR_NOT_ENOUGH_MEMORY, f.nth);
     EXPECT_FALSE(ForEachProcess(Record, 0)) << f.call;
     EXPECT_TRUE(visits.empty()) << f.call;
     EXPECT_EQ(f.allocs, CallsTo("HeapAlloc")) << f.call;
@@ -308,7 +299,7 @@ TEST_F(Win9xWalk, ThousandsOfProcessesAreEachVisitedOnce) {
 
 TEST_F(Win9xWalk, NoWalkWithoutToolhelpOrSnapshot) {
   SetCount(2);
-  AddFault("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY);
+  FailCalls("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_FALSE(ForEachProcess(Record, 0));
   winsim::ClearFaults();
   winsim::Config().libraries[winsim::PathKey(kernel_)] = {"CreateToolhelp32Snapshot",

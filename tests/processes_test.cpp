@@ -11,15 +11,6 @@
 
 namespace {
 
-// Makes calls named `call` fail with `error`: the `nth` one, or all (0).
-void AddFault(const char *call, DWORD error, unsigned long nth = 0) {
-  winsim::FaultRule rule;
-  rule.call = call;
-  rule.error = error;
-  rule.nth = nth;
-  winsim::AddFault(rule);
-}
-
 template <typename Fn>
 FARPROC AsFarProc(Fn *fn) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(fn));
@@ -108,7 +99,7 @@ TEST_F(ToolhelpTest, NtFamilyReportsTheBareFileNameAndSnapshotWithoutProcessesIs
 }
 
 TEST_F(ToolhelpTest, FaultsAndBadHandles) {
-  AddFault("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY);
+  FailCalls("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY);
   SetLastError(kStale);
   EXPECT_EQ(INVALID_HANDLE_VALUE, CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
@@ -163,7 +154,7 @@ TEST_F(PsapiTest, OpenProcessRefusesIdleUnknownAndProtectedProcesses) {
     EXPECT_EQ(nullptr, OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, r.id)) << r.id;
     EXPECT_EQ(r.error, GetLastError()) << r.id;
   }
-  AddFault("OpenProcess", ERROR_NOT_ENOUGH_MEMORY, 1);
+  FailCalls("OpenProcess", ERROR_NOT_ENOUGH_MEMORY, 1);
   SetLastError(kStale);
   EXPECT_EQ(nullptr, OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, 376));
   EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());

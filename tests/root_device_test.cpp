@@ -18,16 +18,7 @@ const char kEnum[] = "SYSTEM\\CurrentControlSet\\Enum";
 const char kInf[] = "C:\\VARSETUP\\pulsario.inf";
 const char kId[] = "*varentel\\pulsario";
 
-std::string SampleInf() {
-  std::string text;
-  FILE *f = fopen((SourceTree() + "/samples/payload/pulsario.inf").c_str(), "rb");
-  if (!f) return text;
-  char buffer[4096];
-  size_t n;
-  while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, n);
-  fclose(f);
-  return text;
-}
+std::string SampleInf() { return ReadSourceFile("samples/payload/pulsario.inf"); }
 
 winsim::reg::Key *Node(const std::string &instance) {
   return winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), std::string(kEnum) + "\\" + instance);

@@ -10,6 +10,35 @@
 
 std::string SourceTree() { return VARSETUP_SOURCE_DIR; }
 
+std::string ReadSourceFile(const std::string &relativePath) {
+  std::ifstream in(SourceTree() + "/" + relativePath, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+std::vector<std::string> TextLines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+void FailCalls(const char *call, DWORD error, unsigned long nth) {
+  winsim::FaultRule rule;
+  rule.call = call;
+  rule.error = error;
+  rule.nth = nth;
+  winsim::AddFault(rule);
+}
+
 TestMachine::TestMachine(const std::string &templateName) {
   char pattern[] = "/tmp/varsetup-test-XXXXXX";
   char *made = mkdtemp(pattern);

@@ -3,6 +3,7 @@
 #define TESTS_TEST_MACHINE_H
 
 #include <string>
+#include <vector>
 
 #include "machine.h"
 
@@ -35,5 +36,11 @@ class TestMachine {
 
 // The directory of the source tree (samples/ lives there).
 std::string SourceTree();
+// The content of a file of the source tree ("samples/payload/pulsario.inf").
+std::string ReadSourceFile(const std::string &relativePath);
+// The lines of a text, without their line ends (CR LF or LF).
+std::vector<std::string> TextLines(const std::string &text);
+// Makes the calls named `call` fail with `error`: the `nth` one, or all (0).
+void FailCalls(const char *call, DWORD error, unsigned long nth = 0);
 
 #endif  // TESTS_TEST_MACHINE_H
