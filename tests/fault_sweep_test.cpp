@@ -235,10 +235,8 @@ struct Sweep {
     } else {
       Fail(n, call, "exit code " + std::to_string(code));
     }
-    // A directory that reads as empty makes every copy into it fail, each
-    // with its box; otherwise only the failed copy adds one.
-    const bool directoryQuery = call == "GetSystemDirectoryA" || call == "GetWindowsDirectoryA";
-    if (!directoryQuery && (copyBoxes > 1 || (copyBoxes == 1 && call != "CopyFileA")))
+    // Only the failed copy adds a box.
+    if (copyBoxes > 1 || (copyBoxes == 1 && call != "CopyFileA"))
       Fail(n, call, std::to_string(copyBoxes) + " copy-failure boxes");
     for (const auto &profile : after.profiles) {
       std::string problem = ProfileProblem(profile.first, profile.second);
