@@ -26,6 +26,10 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok
 for p in cmake make g++ clang libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3; do
   have_pkg "$p" || need+=("$p")
 done
+# libFuzzer and the sanitizer runtimes of the default clang (fuzz/run.sh).
+clang_major=$(clang --version 2>/dev/null | sed -n 's/.*clang version \([0-9]*\).*/\1/p' | head -1)
+clang_rt="libclang-rt-${clang_major:-14}-dev"
+have_pkg "$clang_rt" || need+=("$clang_rt")
 
 add_i386=0
 if [ "$want_wine" = 1 ]; then

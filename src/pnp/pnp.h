@@ -26,4 +26,8 @@ bool FindDeviceByHardwareId(const char *hardwareId);
 bool CreateRootDevice(const char *hardwareId, const char *infPath);
 bool InstallRootDevice(const char *infPath, const char *hardwareId);
 
+// Whether the hardware-ID multi-string of `bufferSize` bytes, of which a
+// read reported `dataSize`, lists `hardwareId` exactly.
+bool ListsHardwareId(const BYTE *buffer, DWORD dataSize, DWORD bufferSize, const char *hardwareId);
+
 #endif  // VARSETUP_PNP_PNP_H

@@ -17,6 +17,24 @@
 
 #include "pnp/pnp.h"
 
+// Whether the multi-string that a read reported as `dataSize` bytes lists
+// `hardwareId`, compared exactly and case-sensitively.  Entries are taken
+// while they are not empty and begin inside the data; an entry is never
+// read beyond the buffer (`bufferSize` bytes, zero-filled beyond the data).
+bool ListsHardwareId(const BYTE *buffer, DWORD dataSize, DWORD bufferSize, const char *hardwareId) {
+  if (!buffer) return false;
+  const char *start = reinterpret_cast<const char *>(buffer);
+  const char *dataEnd = start + (dataSize < bufferSize ? dataSize : bufferSize);
+  const char *bufferEnd = start + bufferSize;
+  for (const char *entry = start; entry < dataEnd && *entry;) {
+    const char *zero = entry;
+    while (zero < bufferEnd && *zero) ++zero;  // msvcrt of the oldest systems has no strnlen
+    if (zero < bufferEnd && strcmp(entry, hardwareId) == 0) return true;
+    entry = zero + 1;
+  }
+  return false;
+}
+
 namespace {
 
 // MAX_CLASS_NAME_LEN of the SDK (mingw-w64's setupapi.h lacks it): a class
@@ -37,24 +55,6 @@ bool Finish(HDEVINFO set, DWORD code) {
   SetupDiDestroyDeviceInfoList(set);
   SetLastError(code);
   return code == ERROR_SUCCESS;
-}
-
-// Whether the multi-string that a read reported as `dataSize` bytes lists
-// `hardwareId`, compared exactly and case-sensitively.  Entries are taken
-// while they are not empty and begin inside the data; an entry is never
-// read beyond the buffer (`bufferSize` bytes, zero-filled beyond the data).
-bool ListsHardwareId(const BYTE *buffer, DWORD dataSize, DWORD bufferSize, const char *hardwareId) {
-  if (!buffer) return false;
-  const char *start = reinterpret_cast<const char *>(buffer);
-  const char *dataEnd = start + (dataSize < bufferSize ? dataSize : bufferSize);
-  const char *bufferEnd = start + bufferSize;
-  for (const char *entry = start; entry < dataEnd && *entry;) {
-    const char *zero = entry;
-    while (zero < bufferEnd && *zero) ++zero;  // msvcrt of the oldest systems has no strnlen
-    if (zero < bufferEnd && strcmp(entry, hardwareId) == 0) return true;
-    entry = zero + 1;
-  }
-  return false;
 }
 
 enum class ReadResult { Found, NotFound, NoIds, Failed };

@@ -100,11 +100,16 @@ int RunSetup() {
     TuneVCache9x();
     ResetEngineSettings();
 
-    // The component installers, in this order, each on its own copies.
-    InstallAspiLayer(sourceDir, windowsDir, systemDir);
-    InstallRealtimeKernel(sourceDir, windowsDir, systemDir);
-    InstallUsbAudioInf(sourceDir, windowsDir, systemDir);
-    InstallUsbControllerPackage(sourceDir, windowsDir, systemDir);
+    // The component installers, in this order, each on its own copies.  A
+    // system or Windows directory the system did not report would turn every
+    // target into a name relative to the current directory: drivers would be
+    // staged and queued there.  Without both directories nothing is installed.
+    if (!systemDir.empty() && !windowsDir.empty()) {
+      InstallAspiLayer(sourceDir, windowsDir, systemDir);
+      InstallRealtimeKernel(sourceDir, windowsDir, systemDir);
+      InstallUsbAudioInf(sourceDir, windowsDir, systemDir);
+      InstallUsbControllerPackage(sourceDir, windowsDir, systemDir);
+    }
 
     // The disc extras come last, named by the command line.
     CopyDiscExtras(CommandLineArgument(1), CommandLineArgument(2));

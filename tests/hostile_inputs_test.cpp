@@ -1,0 +1,134 @@
+// Odd and hostile inputs to a whole run: directories the system does not
+// report, arguments and paths beyond the usual limits, an application
+// directory that is missing or a file, a module path without a folder.
+// Whatever comes in, the run ends normally and writes only where it should.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "installer_checks.h"
+
+namespace {
+
+using checks::PayloadMachine;
+
+std::string Upper(std::string text) {
+  for (char &c : text) c = char(toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Files the run created or changed outside the Windows folder tree and the
+// folders in `allowed` (upper-case prefixes).
+std::vector<std::string> StrayWrites(const winsim::MachineSnapshot &before,
+                                     const winsim::MachineSnapshot &after,
+                                     std::vector<std::string> allowed = {}) {
+  allowed.push_back(Upper(winsim::Config().windowsDir) + "\\");
+  std::vector<std::string> stray;
+  for (const auto &f : after.files) {
+    if (f.second.directory) continue;
+    auto old = before.files.find(f.first);
+    if (old != before.files.end() && old->second.hash == f.second.hash) continue;
+    bool inside = false;
+    for (const std::string &prefix : allowed) inside = inside || Upper(f.first).rfind(prefix, 0) == 0;
+    if (!inside) stray.push_back(f.first);
+  }
+  return stray;
+}
+
+void SetCommandLine(const std::string &arguments) {
+  winsim::Config().commandLine = "\"" + winsim::Config().program + "\" " + arguments;
+}
+
+class EmptyDirectory : public ::testing::TestWithParam<std::pair<const char *, const char *>> {};
+
+// A directory query that fails must not turn the targets into names relative
+// to the current directory (the program's own folder): nothing is staged,
+// copied or queued there, and no box is shown.
+TEST_P(EmptyDirectory, InstallsNothingAndWritesNowhere) {
+  PayloadMachine machine(GetParam().first);
+  const winsim::MachineSnapshot before = checks::Snapshot();
+  winsim::FaultRule rule;
+  rule.call = GetParam().second;
+  rule.error = ERROR_NOT_ENOUGH_MEMORY;
+  winsim::AddFault(rule);
+
+  EXPECT_EQ(0, RunSetup());
+  winsim::ClearFaults();
+  const winsim::MachineSnapshot after = checks::Snapshot();
+  EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, after));
+  EXPECT_TRUE(checks::BoxTexts().empty());
+  EXPECT_TRUE(after.pendingMoves.empty());
+  EXPECT_TRUE(checks::SectionLines(machine.Read(machine.Win("WININIT.INI")), "rename").empty());
+  machine.Restart();
+  EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Families, EmptyDirectory,
+    ::testing::Values(std::make_pair("win98", "GetSystemDirectoryA"),
+                      std::make_pair("win98", "GetWindowsDirectoryA"),
+                      std::make_pair("winxp", "GetSystemDirectoryA"),
+                      std::make_pair("winxp", "GetWindowsDirectoryA")));
+
+// Arguments longer than MAX_PATH and than 255 characters, naming folders
+// that do not exist: the disc copies fail silently, nothing lands elsewhere.
+TEST(HostileInputs, OverlongArgumentsEndNormally) {
+  for (const char *name : {"win98", "winxp"}) {
+    PayloadMachine machine(name);
+    std::string error;
+    ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
+    const std::string longDir = "C:\\" + std::string(300, 'A');
+    const std::string longName = std::string(256, 'k');
+    SetCommandLine("\"" + longDir + "\" " + longName);
+    const winsim::MachineSnapshot before = checks::Snapshot();
+    EXPECT_EQ(0, RunSetup()) << name;
+    EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot())) << name;
+    EXPECT_TRUE(checks::BoxTexts().empty()) << name;
+  }
+}
+
+// An application "directory" that is a file, and one that does not exist:
+// the file is left as it was and no folder is created.
+TEST(HostileInputs, ApplicationDirectoryThatIsAFileOrMissing) {
+  PayloadMachine machine("winxp");
+  std::string error;
+  ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
+  machine.Write("C:\\KORVIX", "not a folder");
+  for (const char *dir : {"C:\\KORVIX", "C:\\NOWHERE\\KORVIX"}) {
+    SetCommandLine(std::string("\"") + dir + "\" korvix");
+    const winsim::MachineSnapshot before = checks::Snapshot();
+    EXPECT_EQ(0, RunSetup()) << dir;
+    EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot())) << dir;
+    EXPECT_EQ("not a folder", machine.Read("C:\\KORVIX"));
+    EXPECT_FALSE(machine.Exists("C:\\NOWHERE"));
+  }
+}
+
+// A module path without any backslash leaves SourceDir empty; component
+// names then resolve in the current directory, and the run still installs
+// from there without writing anywhere else.
+TEST(HostileInputs, ModulePathWithoutBackslash) {
+  PayloadMachine machine("win2k");
+  winsim::Config().program = "VARSETUP.EXE";
+  const winsim::MachineSnapshot before = checks::Snapshot();
+  EXPECT_EQ(0, RunSetup());
+  EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot()));
+}
+
+// Double-byte names (Shift-JIS, whose second byte may be 0x5C) in both
+// arguments: the disc copies go into the folder named, nowhere else.
+TEST(HostileInputs, DoubleByteArguments) {
+  PayloadMachine machine("winxp");
+  std::string error;
+  ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
+  const std::string dir = "C:\\\x95\x5C\x8E\xA6";  // a folder whose name ends in 0x5C's lead byte pair
+  machine.MakeDir(dir);
+  SetCommandLine("\"" + dir + "\" \x83\x5C\x83\x74\x83\x67");
+  const winsim::MachineSnapshot before = checks::Snapshot();
+  EXPECT_EQ(0, RunSetup());
+  EXPECT_EQ(std::vector<std::string>{},
+            StrayWrites(before, checks::Snapshot(), {Upper(dir) + "\\"}));
+}
+
+}  // namespace
