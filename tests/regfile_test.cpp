@@ -88,7 +88,9 @@ TEST(RegFile, LongHexIsWrappedUnder80ColumnsAndReadBack) {
     size_t end = line.find("\r\n", start);
     if (end == std::string::npos) end = line.size();
     EXPECT_LT(end - start, 80u);
-    if (end < line.size()) EXPECT_EQ(",\\", line.substr(end - 2, 2));
+    if (end < line.size()) {
+      EXPECT_EQ(",\\", line.substr(end - 2, 2));
+    }
     ++lines;
     start = end + 2;
   }
