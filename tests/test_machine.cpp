@@ -46,7 +46,8 @@ std::string TestMachine::Read(const std::string &windowsPath) const {
 }
 
 void TestMachine::MakeDir(const std::string &windowsPath) const {
-  // Create each missing component in turn.
+  // Create each missing component in turn (a root needs nothing).
+  if (windowsPath.size() <= 3) return;
   std::string sofar = windowsPath.substr(0, 2);
   std::istringstream in(windowsPath.substr(3));
   std::string part;

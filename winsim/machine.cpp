@@ -318,22 +318,7 @@ DWORD Fault(const char *call, const char *path1, const char *path2) {
   return 0;
 }
 
-std::string QuoteText(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 32 || c >= 127) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
+// QuoteText is shared with the dump code (tools/common/snapshot.cpp).
 
 void JournalAppend(const std::string &line) {
   std::ofstream out(S().dir + "/journal.txt", std::ios::app | std::ios::binary);

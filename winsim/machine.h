@@ -80,6 +80,12 @@ bool CreateMachine(const std::string &templateDir, const std::string &dir, std::
 // path to a directory.
 std::string TemplateDir(const std::string &name);
 
+// Does what Windows does at its next start on the attached machine: the 9x
+// family carries out WININIT.INI [rename] (then renames it WININIT.BAK), the
+// NT family the PendingFileRenameOperations pairs (then deletes the value).
+// Appends "restart" to the journal.  False only when no machine is attached.
+bool RestartMachine(std::string *error);
+
 // ---- paths ----
 
 struct ResolvedPath {

@@ -1,0 +1,54 @@
+// File deployment primitives: path building, the existence test, making a
+// target writable, the copy with its failure message, and the two ways of
+// queueing a replacement for the next start of the system.
+#include "deploy/deploy.h"
+
+const char InstallerTitle[] = "Varentel Installation";
+
+std::string WithBackslash(std::string path, BYTE mode) {
+  // Only the last byte is looked at: a trailing 0x5C that is the second byte
+  // of a double-byte character counts as a backslash too.
+  if (path.empty()) return path;
+  bool trailing = path.back() == '\\';
+  if (mode == 1) {
+    if (!trailing) path += '\\';
+  } else if (trailing) {
+    path.pop_back();
+  }
+  return path;
+}
+
+bool FileIsPresent(const std::string &path) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA(path.c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return false;
+  FindClose(search);
+  // A plain directory path is found too, with the directory bit set.
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+void ClearReadOnly(const std::string &path) {
+  if (!FileIsPresent(path)) return;
+  DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return;
+  SetFileAttributesA(path.c_str(), (attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_ARCHIVE);
+}
+
+void DeployFile(const std::string &source, const std::string &target, const std::string &message) {
+  if (!FileIsPresent(source)) return;
+  ClearReadOnly(target);
+  if (!CopyFileA(source.c_str(), target.c_str(), FALSE))
+    MessageBoxA(nullptr, message.c_str(), InstallerTitle, MB_OK);
+}
+
+void QueueRename9x(const std::string &target, const std::string &source) {
+  // The 9x start-up works through [RENAME] of WININIT.INI line by line.
+  WriteProfileEntry("Wininit.ini", "RENAME", target, source);
+}
+
+void QueueReplaceNT(const std::string &source, const std::string &target) {
+  // The source need not exist yet (a backup move of a live file that may be
+  // absent); a refused registration is not reported.
+  MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+}

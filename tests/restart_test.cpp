@@ -1,0 +1,137 @@
+// The machine's next start: WININIT.INI on the 9x family, the pending
+// rename list on the NT family.
+#include <gtest/gtest.h>
+
+#include "test_machine.h"
+
+namespace {
+
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+bool Restart() {
+  std::string error;
+  bool ok = winsim::RestartMachine(&error);
+  EXPECT_TRUE(ok) << error;
+  return ok;
+}
+
+winsim::reg::Value *Pending() {
+  winsim::reg::Key *key = winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager);
+  return key ? winsim::reg::FindValue(key, "PendingFileRenameOperations") : nullptr;
+}
+
+TEST(Restart9x, CarriesOutTheRenameSectionInFileOrder) {
+  TestMachine m("win98");
+  const std::string sys = "C:\\WINDOWS\\SYSTEM\\";
+  m.Write(sys + "LIVE.DLL", "old live");
+  m.Write(sys + "LIVE.OLD", "older backup");
+  m.Write(sys + "LIVE.DL_", "new live");
+  m.Write(sys + "GONE.DLL", "g");
+  m.Write(sys + "STAGE.DL_", "s");
+  m.Write("C:\\WINDOWS\\B.TXT", "b");
+  ASSERT_TRUE(SetFileAttributesA((sys + "LIVE.DLL").c_str(), FILE_ATTRIBUTE_HIDDEN));
+  const std::string ini =
+      "; queued by setup\r\n"
+      "[Other]\r\n"
+      "C:\\WINDOWS\\A.TXT=C:\\WINDOWS\\B.TXT\r\n"
+      "[Rename]\r\n"
+      "C:\\WINDOWS\\SYSTEM\\LIVE.OLD=C:\\WINDOWS\\SYSTEM\\LIVE.DLL\r\n"
+      "C:\\WINDOWS\\SYSTEM\\LIVE.DLL = C:\\WINDOWS\\SYSTEM\\LIVE.DL_\r\n"
+      "nul=C:\\WINDOWS\\SYSTEM\\GONE.DLL\r\n"
+      "C:\\WINDOWS\\SYSTEM\\LONGNAMED.DLL=C:\\WINDOWS\\SYSTEM\\STAGE.DL_\r\n"
+      "C:\\WINDOWS\\SYSTEM\\X.DLL=C:\\WINDOWS\\SYSTEM\\MISSING.DLL\r\n";
+  m.Write("C:\\WINDOWS\\WININIT.INI", ini);
+  ASSERT_TRUE(Restart());
+  // Backup first, then the replacement: the older backup is gone.
+  EXPECT_EQ("old live", m.Read(sys + "LIVE.OLD"));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA((sys + "LIVE.OLD").c_str()));
+  EXPECT_EQ("new live", m.Read(sys + "LIVE.DLL"));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA((sys + "LIVE.DLL").c_str()));
+  EXPECT_FALSE(m.Exists(sys + "LIVE.DL_"));
+  EXPECT_FALSE(m.Exists(sys + "GONE.DLL"));
+  // A long name is not a DOS name: the line is skipped.
+  EXPECT_TRUE(m.Exists(sys + "STAGE.DL_"));
+  EXPECT_FALSE(m.Exists(sys + "LONGNAMED.DLL"));
+  // Other sections are not touched.
+  EXPECT_TRUE(m.Exists("C:\\WINDOWS\\B.TXT"));
+  EXPECT_FALSE(m.Exists("C:\\WINDOWS\\WININIT.INI"));
+  EXPECT_EQ(ini, m.Read("C:\\WINDOWS\\WININIT.BAK"));
+  EXPECT_EQ("restart", winsim::ReadJournal().back());
+}
+
+TEST(Restart9x, LeavesAFileWithoutRenameEntriesAndIgnoresPendingMoves) {
+  TestMachine m("win95");
+  m.Write("C:\\WINDOWS\\WININIT.INI", "[rename]\r\n; nothing queued\r\n");
+  m.Write("C:\\A.DAT", "a");
+  winsim::reg::Key *key = winsim::reg::Create(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager, nullptr);
+  std::string list("\\??\\C:\\A.DAT\0\0\0", 15);
+  winsim::reg::SetValue(key, "PendingFileRenameOperations", REG_MULTI_SZ,
+                        reinterpret_cast<const BYTE *>(list.data()), DWORD(list.size()));
+  ASSERT_TRUE(Restart());
+  EXPECT_TRUE(m.Exists("C:\\WINDOWS\\WININIT.INI"));
+  EXPECT_FALSE(m.Exists("C:\\WINDOWS\\WININIT.BAK"));
+  EXPECT_TRUE(m.Exists("C:\\A.DAT"));
+  EXPECT_NE(nullptr, Pending());
+}
+
+TEST(RestartNT, CarriesOutThePendingMovesInOrderAndDeletesTheList) {
+  TestMachine m("winxp");
+  const std::string sys = "C:\\WINDOWS\\system32\\";
+  m.Write(sys + "LIVE.DLL", "old live");
+  m.Write(sys + "LIVE.OLD", "older backup");
+  m.Write(sys + "LIVE.DL", "new live");
+  m.Write("C:\\KEEP.DAT", "keep");
+  m.Write("C:\\EXIST.DAT", "exist");
+  m.Write("C:\\GONE.DAT", "g");
+  m.Write("C:\\FULL\\F.DAT", "f");
+  m.MakeDir("C:\\EMPTY");
+  m.Write("C:\\WINDOWS\\WININIT.INI", "[rename]\r\nNUL=C:\\EXIST.DAT\r\n");
+  const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT;
+  ASSERT_TRUE(MoveFileExA((sys + "LIVE.DLL").c_str(), (sys + "LIVE.OLD").c_str(), replace));
+  ASSERT_TRUE(MoveFileExA((sys + "LIVE.DL").c_str(), (sys + "LIVE.DLL").c_str(), replace));
+  ASSERT_TRUE(MoveFileExA("C:\\KEEP.DAT", "C:\\EXIST.DAT", MOVEFILE_DELAY_UNTIL_REBOOT));
+  ASSERT_TRUE(MoveFileExA("C:\\NOWHERE.DAT", "C:\\X.DAT", replace));
+  for (const char *gone : {"C:\\GONE.DAT", "C:\\EMPTY", "C:\\FULL"})
+    ASSERT_TRUE(MoveFileExA(gone, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  // Nothing has moved yet.
+  EXPECT_EQ("old live", m.Read(sys + "LIVE.DLL"));
+  ASSERT_TRUE(Restart());
+  EXPECT_EQ("old live", m.Read(sys + "LIVE.OLD"));
+  EXPECT_EQ("new live", m.Read(sys + "LIVE.DLL"));
+  EXPECT_FALSE(m.Exists(sys + "LIVE.DL"));
+  // Without "!" an existing target stops the move, silently.
+  EXPECT_EQ("keep", m.Read("C:\\KEEP.DAT"));
+  EXPECT_EQ("exist", m.Read("C:\\EXIST.DAT"));
+  EXPECT_FALSE(m.Exists("C:\\X.DAT"));
+  EXPECT_FALSE(m.Exists("C:\\GONE.DAT"));
+  EXPECT_FALSE(m.Exists("C:\\EMPTY"));
+  EXPECT_TRUE(m.Exists("C:\\FULL\\F.DAT"));  // only empty folders are removed
+  // WININIT.INI means nothing to the NT family.
+  EXPECT_TRUE(m.Exists("C:\\WINDOWS\\WININIT.INI"));
+  EXPECT_EQ(nullptr, Pending());
+  m.Reattach();
+  EXPECT_EQ(nullptr, Pending());
+  EXPECT_EQ("restart", winsim::ReadJournal().back());
+}
+
+TEST(RestartNT, AListWithoutItsFinalNulIsLeftAlone) {
+  TestMachine m("win2k");
+  m.Write("C:\\A.DAT", "a");
+  winsim::reg::Key *key = winsim::reg::Create(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager, nullptr);
+  std::string list("\\??\\C:\\A.DAT\0", 13);
+  winsim::reg::SetValue(key, "PendingFileRenameOperations", REG_MULTI_SZ,
+                        reinterpret_cast<const BYTE *>(list.data()), DWORD(list.size()));
+  ASSERT_TRUE(Restart());
+  EXPECT_TRUE(m.Exists("C:\\A.DAT"));
+  ASSERT_NE(nullptr, Pending());
+  EXPECT_EQ(13u, Pending()->data.size());
+}
+
+TEST(Restart, NeedsAnAttachedMachine) {
+  winsim::Detach();
+  std::string error;
+  EXPECT_FALSE(winsim::RestartMachine(&error));
+  EXPECT_FALSE(error.empty());
+}
+
+}  // namespace

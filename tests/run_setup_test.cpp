@@ -1,0 +1,106 @@
+// The run sequence on whole simulated machines.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "deploy/deploy.h"
+#include "setup/setup.h"
+#include "test_machine.h"
+
+namespace {
+
+const char kTemplate9x[] = "win98";
+const char kTemplateNT[] = "winxp";
+const char kEngine[] = "Software\\Varentel\\Engine";
+
+std::vector<std::string> MessageBoxes() {
+  std::vector<std::string> boxes;
+  for (const std::string &line : winsim::ReadJournal())
+    if (line.rfind("messagebox ", 0) == 0) boxes.push_back(line);
+  return boxes;
+}
+
+bool KeyExists(HKEY root, const std::string &keyPath) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+void PlantEngineSettings() {
+  WriteRegDword(HKEY_CURRENT_USER, kEngine, "Latency", 64);
+  WriteRegString(HKEY_CURRENT_USER, std::string(kEngine) + "\\Devices\\0", "Name", "in");
+  WriteRegString(HKEY_CURRENT_USER, std::string(kEngine) + "\\Window", "Pos", "1");
+}
+
+std::string SystemIni() { return winsim::Config().windowsDir + "\\SYSTEM.INI"; }
+
+}  // namespace
+
+TEST(RunSetup, On9xTunesTheCacheAndResetsTheEngine) {
+  TestMachine machine(kTemplate9x);
+  PlantEngineSettings();
+
+  EXPECT_EQ(0, RunSetup());
+  EXPECT_EQ(Family::Windows9x, PlatformFamily);
+
+  std::string ini = machine.Read(SystemIni());
+  size_t section = ini.find("[VCache]");
+  ASSERT_NE(std::string::npos, section) << ini;
+  size_t min = ini.find("MinFileCache=20480\r\n", section);
+  size_t max = ini.find("MaxFileCache=20480\r\n", section);
+  ASSERT_NE(std::string::npos, min) << ini;
+  ASSERT_NE(std::string::npos, max) << ini;
+  EXPECT_LT(min, max);
+  EXPECT_EQ(std::string::npos, ini.find("[VCache]", section + 1));
+
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kEngine));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Varentel"));
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST(RunSetup, OnNTLeavesSystemIniAlone) {
+  TestMachine machine(kTemplateNT);
+  PlantEngineSettings();
+  const bool hadIni = machine.Exists(SystemIni());
+  const std::string before = machine.Read(SystemIni());
+
+  EXPECT_EQ(0, RunSetup());
+  EXPECT_EQ(Family::WindowsNT, PlatformFamily);
+  EXPECT_EQ(hadIni, machine.Exists(SystemIni()));
+  EXPECT_EQ(before, machine.Read(SystemIni()));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kEngine));
+  EXPECT_TRUE(MessageBoxes().empty());
+}
+
+TEST(RunSetup, RefusedSystemIniEndsTheRunWithTheErrorBox) {
+  TestMachine machine(kTemplate9x);
+  PlantEngineSettings();
+  ASSERT_TRUE(SetFileAttributesA(SystemIni().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+  const std::string before = machine.Read(SystemIni());
+
+  EXPECT_EQ(1, RunSetup());
+
+  std::vector<std::string> boxes = MessageBoxes();
+  ASSERT_EQ(1u, boxes.size());
+  const std::string &box = boxes[0];
+  EXPECT_NE(std::string::npos, box.find("flags=0x00002010")) << box;  // MB_ICONERROR | MB_TASKMODAL
+  EXPECT_NE(std::string::npos, box.find("caption=" + winsim::QuoteText("Application Error"))) << box;
+  std::string program = winsim::Config().program;
+  std::string module = program.substr(program.find_last_of("\\:") + 1);
+  size_t text = box.find("text=");
+  ASSERT_NE(std::string::npos, text);
+  std::string shown = box.substr(text + 5);
+  std::string head = winsim::QuoteText("Exception ProfileWriteError in module " + module + " at ");
+  head.pop_back();  // without the closing quote
+  EXPECT_EQ(0u, shown.find(head)) << shown;
+  std::string tail = winsim::QuoteText(".\nUnable to write to System.ini.");
+  tail.erase(0, 1);  // without the opening quote
+  ASSERT_GE(shown.size(), tail.size());
+  EXPECT_EQ(tail, shown.substr(shown.size() - tail.size())) << shown;
+
+  // Nothing after the refused write was done.
+  EXPECT_EQ(before, machine.Read(SystemIni()));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, std::string(kEngine) + "\\Devices\\0"));
+}

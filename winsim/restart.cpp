@@ -1,0 +1,171 @@
+// The machine's next start: the replacements queued for it are carried out.
+//
+// 9x family: WININIT.EXE reads [rename] of WININIT.INI in the Windows
+// directory line by line, in file order (KB Q140570, Q129532):
+// "Destination=Source" moves Source over Destination, "NUL=Source" deletes
+// Source.  It runs in real mode, so both names must be 8.3 short names;
+// other lines are skipped.  Afterwards the file becomes WININIT.BAK (only
+// when the section had entries, as Wine's wineboot does).
+//
+// NT family: the Session Manager walks PendingFileRenameOperations in the
+// order of registration: "\??\source", then "!\??\target" (replace),
+// "\??\target" (fails silently when the target exists) or "" (delete).
+// The value is deleted afterwards, whatever failed.
+#include <sstream>
+
+#include "machine.h"
+#include "textfile.h"
+
+namespace winsim {
+
+namespace internal {
+DWORD MoveEntry(const ResolvedPath &src, const ResolvedPath &dst);
+DWORD RemoveEntry(const ResolvedPath &r);
+}  // namespace internal
+
+namespace {
+
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingValue[] = "PendingFileRenameOperations";
+
+std::string RestartTrim(const std::string &s) {
+  size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
+  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
+}
+
+std::string RestartUpper(std::string s) {
+  for (char &c : s) c = char(toupper((unsigned char)c));
+  return s;
+}
+
+// A DOS name: up to 8 characters, optionally a dot and up to 3 more, none
+// of the characters FAT short names exclude.
+bool IsShortComponent(const std::string &part) {
+  size_t dot = part.find('.');
+  std::string base = part.substr(0, dot);
+  std::string ext = dot == std::string::npos ? "" : part.substr(dot + 1);
+  if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
+  if (dot != std::string::npos && (ext.empty() || ext.find('.') != std::string::npos)) return false;
+  for (unsigned char c : part)
+    if (c <= ' ' || std::string("+,;=[]\"*?<>|").find(char(c)) != std::string::npos) return false;
+  return true;
+}
+
+bool IsShortPath(const std::string &path) {
+  if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return false;
+  std::istringstream in(path.substr(3));
+  std::string part;
+  while (std::getline(in, part, '\\'))
+    if (!IsShortComponent(part)) return false;
+  return true;
+}
+
+// Moves `source` over `target`; with `replace` false an existing target
+// stops the move.  Attributes of either file do not matter at this point of
+// the start (nothing is open yet and the start runs with full rights).
+void RestartMove(const std::string &source, const std::string &target, bool replace) {
+  ResolvedPath src, dst;
+  if (ResolvePath(source.c_str(), &src) != 0 || !src.exists) return;
+  if (ResolvePath(target.c_str(), &dst) != 0) return;
+  bool sameEntry = PathKey(src.windows) == PathKey(dst.windows);
+  if (dst.exists && !sameEntry && (!replace || dst.isDirectory || src.isDirectory)) return;
+  internal::MoveEntry(src, dst);
+}
+
+void RestartDelete(const std::string &path) {
+  ResolvedPath r;
+  if (ResolvePath(path.c_str(), &r) == 0 && r.exists) internal::RemoveEntry(r);
+}
+
+void ProcessWininit() {
+  std::string ini = Config().windowsDir + "\\WININIT.INI";
+  ResolvedPath file;
+  std::string text;
+  if (ResolvePath(ini.c_str(), &file) != 0 || !file.exists || file.isDirectory ||
+      !ReadTextFile(file.host, &text))
+    return;
+  std::istringstream in(text);
+  std::string line;
+  bool inRename = false, seenRename = false, hadEntries = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    line = RestartTrim(line);
+    if (line.empty() || line[0] == ';') continue;
+    if (line[0] == '[') {
+      size_t close = line.find(']');
+      std::string name = RestartTrim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+      // Only the first [rename] section counts, as for the profile functions.
+      inRename = !seenRename && RestartUpper(name) == "RENAME";
+      seenRename = seenRename || inRename;
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (!inRename || eq == std::string::npos) continue;
+    hadEntries = true;
+    std::string target = RestartTrim(line.substr(0, eq));
+    std::string source = RestartTrim(line.substr(eq + 1));
+    if (!IsShortPath(source)) continue;
+    if (RestartUpper(target) == "NUL")
+      RestartDelete(source);
+    else if (IsShortPath(target))
+      RestartMove(source, target, true);
+  }
+  if (!hadEntries) return;
+  ResolvedPath backup;
+  if (ResolvePath((Config().windowsDir + "\\WININIT.BAK").c_str(), &backup) != 0) return;
+  if (backup.exists && backup.isDirectory) return;
+  internal::MoveEntry(file, backup);
+}
+
+std::string StripNtPrefix(const std::string &name) {
+  return name.compare(0, 4, "\\??\\") == 0 ? name.substr(4) : name;
+}
+
+void ProcessPendingRenames() {
+  reg::Key *key = reg::Find(reg::Root(HKEY_LOCAL_MACHINE), kSessionManager);
+  reg::Value *value = key ? reg::FindValue(key, kPendingValue) : nullptr;
+  if (!value) return;
+  const std::vector<BYTE> &data = value->data;
+  // A list that does not end with its empty string is not trusted: nothing
+  // is done and the value stays (wineboot does the same).
+  if (data.size() < 2 || data[data.size() - 1] != 0 || data[data.size() - 2] != 0) return;
+  std::vector<std::string> names;
+  std::string current;
+  for (size_t i = 0; i + 1 < data.size(); ++i) {
+    if (data[i]) {
+      current += char(data[i]);
+    } else {
+      names.push_back(current);
+      current.clear();
+    }
+  }
+  for (size_t i = 0; i + 1 < names.size(); i += 2) {
+    std::string source = StripNtPrefix(names[i]);
+    std::string target = names[i + 1];
+    if (target.empty()) {
+      RestartDelete(source);  // a directory only when it is empty
+      continue;
+    }
+    bool replace = target[0] == '!';
+    RestartMove(source, StripNtPrefix(replace ? target.substr(1) : target), replace);
+  }
+  reg::DeleteValue(key, kPendingValue);
+  reg::Save(key);
+}
+
+}  // namespace
+
+bool RestartMachine(std::string *error) {
+  if (!Attached()) {
+    if (error) *error = "no machine attached";
+    return false;
+  }
+  if (Config().Is9x())
+    ProcessWininit();
+  else
+    ProcessPendingRenames();
+  JournalAppend("restart");
+  return true;
+}
+
+}  // namespace winsim
