@@ -6,10 +6,11 @@
 // desktop).  Every 50 ms it looks for visible top-level dialogs of the
 // message-box class "#32770", appends one line per new box to LOGFILE
 //
-//   box "<caption>" "<text>"
+//   messagebox flags=? caption="<caption>" text="<text>"
 //
-// (quoted as in winsim's journal: \" \\ and \xNN for control and non-ASCII
-// bytes) and presses OK.  Each line is written and the file closed at once,
+// (winsim's journal line, quoted the same way: \" \\ and \xNN for control
+// and non-ASCII bytes; the style flags of another process's box cannot be
+// read back, hence "?") and presses OK.  Each line is written and the file closed at once,
 // so the record is complete even if the watcher is killed.  It stops when
 // STOPFILE exists (exit code 0) or after SECONDS (default 120; exit code 3),
 // so that a run never hangs on a box nobody closes.
@@ -146,7 +147,7 @@ int main(int argc, char **argv) {
       }
       std::string caption = WindowText(box);
       std::string text = MessageText(box);
-      AppendLine(log, "box " + Quote(caption) + " " + Quote(text));
+      AppendLine(log, "messagebox flags=? caption=" + Quote(caption) + " text=" + Quote(text));
       handled.insert(box);
       PressOk(box);
     }

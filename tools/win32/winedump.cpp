@@ -26,7 +26,10 @@
 #include <utility>
 #include <vector>
 
-#include "wine_snapshot.h"
+#include "snapshot.h"
+
+using winsim::MachineSnapshot;
+using Snapshot = winsim::MachineSnapshot;
 
 namespace {
 
@@ -61,20 +64,8 @@ bool ReadWholeFile(const std::string &path, std::string *out) {
   return ok;
 }
 
-// FNV-1a 64, the hash winsim's dump uses for file contents.
-std::string Fnv1a64(const std::string &data) {
-  unsigned long long h = 14695981039346656037ULL;
-  for (unsigned char c : data) {
-    h ^= c;
-    h *= 1099511628211ULL;
-  }
-  char hex[17];
-  snprintf(hex, sizeof hex, "%016llx", h);
-  return hex;
-}
-
 void AddFile(const std::string &path, bool directory, Snapshot *out) {
-  FileEntry entry;
+  winsim::FileState entry;
   entry.directory = directory;
   DWORD attributes = GetFileAttributesA(path.c_str());
   entry.attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
@@ -82,7 +73,7 @@ void AddFile(const std::string &path, bool directory, Snapshot *out) {
     std::string content;
     if (ReadWholeFile(path, &content)) {
       entry.size = content.size();
-      entry.hash = Fnv1a64(content);
+      entry.hash = winsim::FormatHash(winsim::Fnv1a64(content.data(), content.size()));
     } else {
       entry.hash = "unreadable";
     }
@@ -150,7 +141,7 @@ void AddKeyTree(HKEY key, const std::string &name, Snapshot *out) {
     if (RegEnumValueA(key, i, valueName.data(), &nameLength, nullptr, &type, data.data(),
                       &dataLength) != ERROR_SUCCESS)
       continue;
-    RegValueEntry value;
+    winsim::RegValueState value;
     value.type = type;
     value.data.assign(data.begin(), data.begin() + dataLength);
     out->values[name + "\\\\" + std::string(valueName.data(), nameLength)] = value;
@@ -183,19 +174,15 @@ void AddKey(const std::string &path, Snapshot *out) {
   RegCloseKey(key);
 }
 
+// A profile file of the Windows directory, under its upper-case name
+// ("SYSTEM.INI"), each line with its terminator as in the file.
 void AddProfile(const std::string &path, Snapshot *out) {
   std::string text;
   if (!ReadWholeFile(path, &text)) return;
-  std::vector<std::string> &lines = out->profiles[path];
-  size_t start = 0;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    lines.push_back(line);
-    start = end + 1;
-  }
+  size_t slash = path.find_last_of("\\/");
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  CharUpperA(&name[0]);
+  out->profiles[name] = winsim::SplitLines(text);
 }
 
 void AddPendingMoves(Snapshot *out) {
@@ -207,23 +194,11 @@ void AddPendingMoves(Snapshot *out) {
   if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
           ERROR_SUCCESS &&
       size > 0) {
-    std::vector<char> data(size + 2, 0);
-    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
-                         reinterpret_cast<BYTE *>(data.data()), &size) == ERROR_SUCCESS) {
-      // REG_MULTI_SZ of (source, target) pairs; an empty target is a delete,
-      // so the pairs are read two strings at a time, not up to the first
-      // empty string.
-      std::vector<std::string> strings;
-      size_t at = 0;
-      while (at < size) {
-        size_t length = strnlen(data.data() + at, size - at);
-        strings.push_back(std::string(data.data() + at, length));
-        at += length + 1;
-      }
-      while (!strings.empty() && strings.back().empty()) strings.pop_back();
-      if (strings.size() % 2) strings.push_back("");
-      for (size_t i = 0; i + 1 < strings.size(); i += 2)
-        out->pendingMoves.push_back(std::make_pair(strings[i], strings[i + 1]));
+    std::vector<uint8_t> data(size);
+    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, data.data(),
+                         &size) == ERROR_SUCCESS) {
+      data.resize(size);
+      out->pendingMoves = winsim::PendingPairs(data);
     }
   }
   RegCloseKey(key);
@@ -289,7 +264,7 @@ int main(int argc, char **argv) {
   std::sort(snapshot.keys.begin(), snapshot.keys.end());
   snapshot.keys.erase(std::unique(snapshot.keys.begin(), snapshot.keys.end()), snapshot.keys.end());
 
-  std::string text = FormatSnapshot(snapshot);
+  std::string text = winsim::FormatDump(snapshot);
   HANDLE file = CreateFileA(argv[1], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   DWORD written = 0;
