@@ -10,6 +10,10 @@ without case (Wine's Windows directory is C:\\windows, a template's
 C:\\WINDOWS), and the style flags of message boxes are left out (the
 watcher cannot read them back from another process).
 
+  compare_dumps.py --scoped-values SPEC DUMP
+prints the REG_SZ and REG_DWORD values of DUMP inside SPEC's scope as
+"KEY<tab>NAME<tab>TYPE<tab>DATA" lines (to set a prefix up like a machine).
+
 Every remaining difference must match a line of ACCEPTED:
   SCENARIO-GLOB | PHASE-GLOB | REGEX | reason
 REGEX is searched in "- LINE" (only on the simulated machine) or "+ LINE"
@@ -135,7 +139,42 @@ def read_accepted(path):
     return rules
 
 
+VALUE_RE = re.compile(r'^value (.*?)\\\\("(?:[^"\\]|\\.)*"|@) (REG_SZ|REG_DWORD) (.*)$')
+
+
+def unquote(text):
+    body = text[1:-1]
+    return re.sub(r"\\(x[0-9a-fA-F]{2}|.)",
+                  lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3 else m.group(1), body)
+
+
+def scoped_values(spec, dump):
+    items = read_spec(spec, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM32")
+    for line in read_dump(dump)["registry"]:
+        m = VALUE_RE.match(line)
+        if not m or not in_key_scope(m.group(1), items):
+            continue
+        key, name, kind, data = m.groups()
+        name = "" if name == "@" else unquote(name)
+        if kind == "REG_SZ":
+            if not data.startswith('"') or data.endswith(" unterminated"):
+                continue
+            data = unquote(data)
+        else:
+            data = str(int(data, 16))
+        if "\t" in name + data or "\n" in name + data:
+            continue
+        print(f"{key}\t{name}\t{kind}\t{data}")
+    return 0
+
+
 def main(argv):
+    if len(argv) == 4 and argv[1] == "--scoped-values":
+        try:
+            return scoped_values(argv[2], argv[3])
+        except (OSError, ValueError) as e:
+            print(f"compare_dumps: {e}", file=sys.stderr)
+            return 2
     if len(argv) != 7:
         print(__doc__, file=sys.stderr)
         return 2

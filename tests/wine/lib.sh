@@ -106,8 +106,11 @@ stop_xvfb() {
 
 # ---- prefixes ----
 
-# Runs a wine command in prefix $1 under a timeout.
+# Runs a wine command in prefix $1 under a timeout.  With SIM_ONLY set (a
+# machine where Wine cannot run) the Wine half of every step is left out and
+# the expectations are checked on the simulated machine instead.
 in_prefix() {
+  [ -n "${SIM_ONLY:-}" ] && return 0
   local prefix=$1; shift
   WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} \
     WINEDLLOVERRIDES="mscoree,mshtml=" timeout "$WINE_TIMEOUT" "$@"
@@ -115,6 +118,7 @@ in_prefix() {
 
 # Stops the wineserver of prefix $1 (and the programs still running in it).
 stop_server() {
+  [ -n "${SIM_ONLY:-}" ] && return 0
   WINEPREFIX=$1 timeout 30 wineserver -k >/dev/null 2>&1 || true
   WINEPREFIX=$1 timeout 30 wineserver -w >/dev/null 2>&1 || true
 }
@@ -122,6 +126,7 @@ stop_server() {
 # Starts a persistent server for prefix $1: it stays up between the run and
 # the dump (a new server would carry out WININIT.INI and the pending moves).
 server_start() {
+  [ -n "${SIM_ONLY:-}" ] && return 0
   WINEPREFIX=$1 WINEARCH=win32 timeout 30 wineserver -p >/dev/null 2>&1 || true
 }
 
@@ -133,6 +138,11 @@ wait_server() {
 
 make_template() {
   TEMPLATE=$WORK/template
+  if [ -n "${SIM_ONLY:-}" ]; then
+    mkdir -p "$TEMPLATE/drive_c/windows" "$TEMPLATE/drive_c/harness"
+    printf '[386Enh]\r\nwoafont=dosapp.fon\r\n' >"$TEMPLATE/drive_c/windows/system.ini"
+    return 0
+  fi
   log "wine: making the template prefix"
   in_prefix "$TEMPLATE" wineboot -i >"$WORK/template.log" 2>&1 || {
     log "wineboot -i failed"; tail -5 "$WORK/template.log" >&2; return 1; }
@@ -168,13 +178,27 @@ scenario_begin() {  # NAME VERSION
   mkdir -p "$PREFIX/$SETUP_DIR_UNIX"
   cp "$WINDOWS_DIR/VARSETUP.EXE" "$PREFIX/$SETUP_DIR_UNIX/"
   sim_begin "$VERSION"
+  mirror_sim_registry
+}
+
+# The registry values the machine template holds inside the dump's scope
+# (for example the application's own settings) are written into the prefix
+# too, so both sides start from the same state.
+mirror_sim_registry() {
+  "$WINSIM" dump "$MACHINE" -o "$SDIR/sim-initial.txt" >>"$SDIR/sim.log" 2>&1 || return 1
+  local key name type data
+  while IFS=$'\t' read -r key name type data; do
+    local which=(/v "$name"); [ -n "$name" ] || which=(/ve)
+    in_prefix "$PREFIX" wine reg add "$key" "${which[@]}" /t "$type" /d "$data" /f >/dev/null 2>&1 ||
+      log "cannot mirror $key\\$name into the prefix"
+  done < <(python3 "$HERE_WINE/compare_dumps.py" --scoped-values "$DUMPSPEC" "$SDIR/sim-initial.txt")
 }
 
 # A CD-ROM drive: a folder behind dosdevices/<letter>: with the drive type
 # "cdrom" in Wine's drive configuration; read at the next server start.
 with_cdrom() {  # LETTER
   local l; l=$(printf '%s' "$1" | tr 'A-Z' 'a-z')
-  mkdir -p "$SDIR/cd-$l"
+  mkdir -p "$SDIR/cd-$l" "$PREFIX/dosdevices"
   ln -sfn "$SDIR/cd-$l" "$PREFIX/dosdevices/$l:"
   in_prefix "$PREFIX" wine reg add 'HKLM\Software\Wine\Drives' /v "$l:" /d cdrom /f >/dev/null 2>&1
   NEED_SERVER_RESTART=1  # the drive configuration is read at server start
@@ -230,18 +254,20 @@ put_reg() {
   case $key in HKCU\\*) hive=HKCU; root=HKEY_CURRENT_USER ;; esac
   local file=$MACHINE/registry/$hive.reg
   [ -s "$file" ] || printf 'REGEDIT4\n' >"$file"
-  printf '\n[%s\\%s]\n"%s"="%s"\n' "$root" "${key#*\\}" "$name" "$data" >>"$file"
+  local quoted=${data//\\/\\\\}; quoted=${quoted//\"/\\\"}  # REGEDIT4 escapes
+  printf '\n[%s\\%s]\n"%s"="%s"\n' "$root" "${key#*\\}" "$name" "$quoted" >>"$file"
 }
 
 # Starts the dummy application under the name $1 and waits until it runs.
 start_app() {  # IMAGE-NAME
   local name=$1
+  sim_app "$name"
+  [ -n "${SIM_ONLY:-}" ] && return 0
   cp "$PREFIX/drive_c/harness/dummyapp.exe" "$PREFIX/drive_c/harness/$name"
   rm -f "$PREFIX/drive_c/harness/$name.ready"
   in_prefix "$PREFIX" wine "C:\\harness\\$name" "C:\\harness\\$name.ready" 'C:\harness\app.stop' 120 \
     >"$SDIR/app.log" 2>&1 &
   APP_PIDS+=($!)
-  sim_app "$name"
   local i
   for i in $(seq 1 300); do
     [ -e "$PREFIX/drive_c/harness/$name.ready" ] && return 0
@@ -266,6 +292,7 @@ stop_apps() {
 # Its journal is the scenario's: every box of every run and each exit code,
 # as winsim's journal keeps them.
 wine_dump() {  # OUTFILE
+  [ -n "${SIM_ONLY:-}" ] && return 0
   local out=$1
   cp "$SDIR/journal.txt" "$PREFIX/drive_c/harness/journal.txt"
   in_prefix "$PREFIX" wine 'C:\harness\winedump.exe' 'C:\harness\dump.txt' \
@@ -282,6 +309,12 @@ run_setup() {  # [ARG...]  (Windows command-line arguments)
     NEED_SERVER_RESTART=
   fi
   rm -f "$h/watch.stop" "$h/boxes.txt"
+  if [ -n "${SIM_ONLY:-}" ]; then
+    sim_run "$@"
+    EXIT_WINE=$EXIT_SIM
+    grep '^messagebox ' "$MACHINE/journal.txt" >"$SDIR/journal.txt" 2>/dev/null || true
+    return 0
+  fi
   in_prefix "$PREFIX" wine 'C:\harness\watcher.exe' 'C:\harness\boxes.txt' 'C:\harness\watch.stop' 120 \
     >"$SDIR/watcher.log" 2>&1 &
   local watcher=$!
@@ -306,6 +339,8 @@ restart() {
   stop_apps
   # The run's server ends; the next session carries out WININIT.INI and the
   # delayed moves, as a restart does, and wineboot -r runs its start-up.
+  echo restart >>"$SDIR/journal.txt"  # as winsim's journal records it
+  if [ -n "${SIM_ONLY:-}" ]; then sim_restart; return 0; fi
   stop_server "$PREFIX"
   server_start "$PREFIX"
   in_prefix "$PREFIX" wineboot -r >"$SDIR/restart.log" 2>&1 || log "wineboot -r failed"
@@ -329,7 +364,9 @@ expect_boxes() {  # N  (boxes of all runs so far)
   check "$1 message box(es) (got ${n:-0})" test "${n:-0}" = "$1"
 }
 
-dump_file() { echo "$SDIR/wine-$1.txt"; }  # PHASE: before | after
+dump_file() {  # PHASE: before | after
+  if [ -n "${SIM_ONLY:-}" ]; then echo "$SDIR/sim-$1.txt"; else echo "$SDIR/wine-$1.txt"; fi
+}
 
 expect_dump() {  # PHASE PATTERN  (grep -E on the dump)
   check "$1 dump has /$2/" grep -Eq -- "$2" "$(dump_file "$1")"
@@ -422,7 +459,7 @@ sim_restart() {
 
 # One check per phase: the dumps agree except for accepted differences.
 sim_compare() {
-  [ -n "${WINSIM_ONLY_SCENARIO:-}" ] && return 0
+  [ -n "${SIM_ONLY:-}" ] && return 0
   check "same exit code on winsim ($EXIT_SIM) and Wine ($EXIT_WINE)" test "$EXIT_SIM" = "$EXIT_WINE"
   local phase out rc
   for phase in before after; do
