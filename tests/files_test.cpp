@@ -1,6 +1,8 @@
 // Files: search, attributes, copy, moves, delete, drive types.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -155,6 +157,15 @@ TEST(CopyFile, ErrorCodesInTheOrderWindowsChecks) {
     EXPECT_FALSE(CopyFileA(c.source, c.target, c.failIfExists)) << c.label;
     EXPECT_EQ(c.error, GetLastError()) << c.label;
   }
+  // With a disc in the CD-ROM drive, the disc still cannot be written.
+  m.MakeDir("C:\\DISC");
+  ASSERT_EQ(0, symlink(m.Host("C:\\DISC").c_str(), (m.Dir() + "/drives/d").c_str()));
+  SetLastError(kStale);
+  EXPECT_FALSE(CopyFileA("C:\\S\\NEW.DLL", "D:\\X.DLL", FALSE));
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+  m.Write("D:\\OEM\\K.DLL", "k");
+  EXPECT_TRUE(CopyFileA("d:\\oem\\k.dll", "C:\\T\\X.DLL", FALSE)) << "reading a disc";
+  ASSERT_TRUE(DeleteFileA("C:\\T\\X.DLL"));
   // Every refused target still holds its old content, whole.
   for (const char *t : {"C:\\T\\RO.DLL", "C:\\T\\HIDDEN.DLL", "C:\\T\\BUSY.DLL", "C:\\T\\PLAIN.DLL"})
     EXPECT_EQ("old", m.Read(t)) << t;

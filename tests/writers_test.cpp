@@ -155,6 +155,23 @@ TEST_P(DeleteRegTreeTest, LeadingBackslashIsDropped) {
 
 INSTANTIATE_TEST_SUITE_P(BothFamilies, DeleteRegTreeTest, ::testing::Values(kTemplate9x, kTemplateNT));
 
+TEST(DeleteRegTree, PassesOverARefusedSubkeyAndDeletesTheRest) {
+  // NT keeps a key whose subkey could not be deleted; the walk still reaches
+  // the subkeys behind the refused one.
+  TestMachine machine(kTemplateNT);
+  const std::string engine = "Software\\Varentel\\Engine";
+  for (const char *child : {"Alpha", "Beta", "Gamma", "Delta"}) CreateKey(HKEY_CURRENT_USER, engine + "\\" + child + "\\Inner");
+  winsim::FaultRule rule;
+  rule.call = "RegDeleteKeyA";
+  rule.pathContains = "\\Beta\\Inner";
+  winsim::AddFault(rule);
+
+  EXPECT_FALSE(DeleteRegTree(HKEY_CURRENT_USER, engine));
+  winsim::ClearFaults();
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, engine + "\\Beta\\Inner"));
+  for (const char *gone : {"Alpha", "Gamma", "Delta"}) EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, engine + "\\" + gone)) << gone;
+}
+
 TEST(DeleteRegTree, DoubleByteSubkeyNamesOnNT) {
   // With a double-byte code page the longest name is reported in characters
   // while the ANSI name needs a byte per half: the buffer must allow for it.

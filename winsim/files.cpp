@@ -261,6 +261,14 @@ void FileStoreTree(const std::string &windowsRoot,
   }
 }
 
+// A CD-ROM cannot be written: opening a file on it for writing, or
+// removing one, is refused with ERROR_ACCESS_DENIED (not confirmed on a
+// real system; ERROR_WRITE_PROTECT is the other candidate).
+bool FileOnReadOnlyMedium(const ResolvedPath &r) {
+  auto it = Config().drives.find(r.drive);
+  return it != Config().drives.end() && it->second == DriveKind::Cdrom;
+}
+
 bool FileIsSameEntry(const ResolvedPath &a, const ResolvedPath &b) {
   return PathKey(a.windows) == PathKey(b.windows);
 }
@@ -496,6 +504,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
   if (!e && src.isDirectory) e = ERROR_ACCESS_DENIED;
   if (!e && IsInUse(src)) e = ERROR_SHARING_VIOLATION;
   if (!e) e = ResolvePath(newName, &dst);
+  if (!e && FileOnReadOnlyMedium(dst)) e = ERROR_ACCESS_DENIED;
   if (!e && dst.exists) {
     DWORD target = StoredAttributes(dst);
     DWORD source = StoredAttributes(src);
@@ -569,6 +578,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
   DWORD e = FileResolveExisting(existing, &src);
   if (!e && IsInUse(src)) e = ERROR_SHARING_VIOLATION;
   if (!e) e = ResolvePath(newName, &dst);
+  if (!e && (FileOnReadOnlyMedium(src) || FileOnReadOnlyMedium(dst))) e = ERROR_ACCESS_DENIED;
   // Renaming an entry to itself in other letters is a change of case.
   if (!e && dst.exists && !FileIsSameEntry(src, dst)) {
     if (!(flags & MOVEFILE_REPLACE_EXISTING))
@@ -597,7 +607,8 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
   }
   ResolvedPath r;
   DWORD e = FileResolveExisting(path, &r);
-  if (!e && (r.isDirectory || (StoredAttributes(r) & FILE_ATTRIBUTE_READONLY)))
+  if (!e && (r.isDirectory || (StoredAttributes(r) & FILE_ATTRIBUTE_READONLY) ||
+             FileOnReadOnlyMedium(r)))
     e = ERROR_ACCESS_DENIED;
   if (!e && IsInUse(r)) e = ERROR_SHARING_VIOLATION;
   if (!e) e = internal::RemoveEntry(r);

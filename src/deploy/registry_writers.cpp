@@ -51,7 +51,8 @@ void RegDeleteSubkeys(HKEY key) {
     DWORD length = DWORD(name.size());
     LONG status = RegEnumKeyExA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
     if (status == ERROR_NO_MORE_ITEMS) break;
-    if (status != ERROR_SUCCESS || !DeleteRegTree(key, std::string(name.data(), length)))
+    // An empty name would make RegDeleteKeyA delete the opened key itself.
+    if (status != ERROR_SUCCESS || length == 0 || !DeleteRegTree(key, std::string(name.data(), length)))
       ++index;
   }
 }

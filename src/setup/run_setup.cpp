@@ -4,6 +4,7 @@
 #include <cstring>
 #include <vector>
 
+#include "components/components.h"
 #include "deploy/deploy.h"
 #include "setup/setup.h"
 
@@ -83,9 +84,14 @@ int RunSetup() {
   try {
     DetectPlatformFamily();
 
-    // The running-application guard comes here, before anything is changed:
-    // ForEachProcess(MatchApplicationProcess, 0); when the walk succeeded and
-    // ApplicationFound is set, the "please close" box, then return 0.
+    // Nothing may be deployed while the application runs: refuse before
+    // anything is read or changed.  A walk that cannot be made lets the run
+    // go on.
+    if (ForEachProcess(MatchApplicationProcess, 0) && ApplicationFound) {
+      MessageBoxA(nullptr, "Please close Korvix-Studio, restart your machine and run setup again !",
+                  InstallerTitle, MB_OK);
+      return 0;
+    }
 
     const std::string systemDir = QueryDirectory(GetSystemDirectoryA);
     const std::string windowsDir = QueryDirectory(GetWindowsDirectoryA);
@@ -94,12 +100,14 @@ int RunSetup() {
     TuneVCache9x();
     ResetEngineSettings();
 
-    // The installers are called here, in this order, each with
-    // (sourceDir, windowsDir, systemDir): InstallAspiLayer,
-    // InstallRealtimeKernel, InstallUsbAudioInf, InstallUsbControllerPackage.
+    // The component installers, in this order, each on its own copies.
+    InstallAspiLayer(sourceDir, windowsDir, systemDir);
+    InstallRealtimeKernel(sourceDir, windowsDir, systemDir);
+    InstallUsbAudioInf(sourceDir, windowsDir, systemDir);
+    InstallUsbControllerPackage(sourceDir, windowsDir, systemDir);
 
-    // The disc extras come last:
-    // CopyDiscExtras(CommandLineArgument(1), CommandLineArgument(2)).
+    // The disc extras come last, named by the command line.
+    CopyDiscExtras(CommandLineArgument(1), CommandLineArgument(2));
 
     return 0;
   } catch (const ProfileWriteError &error) {

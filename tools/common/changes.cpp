@@ -162,7 +162,8 @@ void CompareRestart(const MachineSnapshot &before, const MachineSnapshot &after,
     m.target = Trim(line.substr(0, eq));
     m.source = Trim(line.substr(eq + 1));
     if (Upper(m.target) == "NUL") m.target.clear();
-    m.replace = !m.target.empty();
+    // WININIT replaces an existing target; say whether there is one.
+    m.replace = !m.target.empty() && FindFile(after, m.target);
     m.via = "WININIT.INI";
     AddRestartMove(after, m, c);
   }

@@ -387,11 +387,9 @@ class DumpReader {
         continue;
       }
       if (!line.empty() && line[0] == '[') {
-        if (section + 1 >= kSectionCount ||
-            line != "[" + std::string(kSectionNames[section + 1]) + "]")
-          return Fail("expected section [" +
-                      std::string(section + 1 < kSectionCount ? kSectionNames[section + 1] : "") +
-                      "]");
+        if (section + 1 >= kSectionCount) return Fail("unexpected " + line + " after the last section");
+        if (line != "[" + std::string(kSectionNames[section + 1]) + "]")
+          return Fail("expected section [" + std::string(kSectionNames[section + 1]) + "]");
         ++section;
         continue;
       }

@@ -13,7 +13,11 @@
 #include <string>
 #include <vector>
 
+#include <filesystem>
+#include <system_error>
+
 #include "machine.h"
+#include "payload.h"
 #include "report.h"
 #include "textfile.h"
 
@@ -50,7 +54,25 @@ Result CmdNew(const Invocation &in, std::string *error) {
              " is not a directory)";
     return Result::Failed;
   }
-  return winsim::CreateMachine(templateDir, in.operands[0], error) ? Result::Ok : Result::Failed;
+  if (!winsim::CreateMachine(templateDir, in.operands[0], error)) return Result::Failed;
+  auto payload = in.options.find("--payload");
+  auto disc = in.options.find("--disc");
+  if (payload == in.options.end() && disc == in.options.end()) return Result::Ok;
+  bool ok = winsim::Attach(in.operands[0], error);
+  if (ok && payload != in.options.end()) ok = winsim::InstallPayload(payload->second, error);
+  if (ok && disc != in.options.end()) {
+    ok = disc->second.size() == 1 || disc->second == std::string(1, disc->second[0]) + ":";
+    if (!ok) *error = "--disc takes a drive letter, not '" + disc->second + "'";
+    if (ok) ok = winsim::InsertDisc(disc->second[0], error);
+  }
+  winsim::Detach();
+  if (!ok) {
+    // Leave the directory as CreateMachine found it: empty.
+    std::error_code ec;
+    for (const auto &entry : std::filesystem::directory_iterator(in.operands[0], ec))
+      std::filesystem::remove_all(entry.path(), ec);
+  }
+  return ok ? Result::Ok : Result::Failed;
 }
 
 Result CmdRestart(const Invocation &in, std::string *error) {
@@ -102,7 +124,11 @@ Result CmdDiff(const Invocation &in, std::string *error) {
 }
 
 const Command kCommands[] = {
-    {"new", "DIR", 1, {{"--template", "NAME", true, "samples/machines/NAME, or a template directory"}},
+    {"new", "DIR", 1,
+     {{"--template", "NAME", true, "samples/machines/NAME, or a template directory"},
+      {"--payload", "VERSION", false,
+       "put the component files of samples/payload/VERSION (v1, v2) beside the program"},
+      {"--disc", "LETTER", false, "put the sample distribution disc into CD-ROM drive LETTER"}},
      "create a machine in DIR (missing or empty) from a template", CmdNew},
     {"restart", "DIR", 1, {},
      "carry out what Windows does at its next start (WININIT.INI on 9x, pending moves on NT)",

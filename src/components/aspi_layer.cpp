@@ -1,0 +1,150 @@
+// The ASPI layer: its DLLs, its VxDs (9x) or kernel driver (NT), staged
+// beside the live files and swapped in at the next restart, with a backup of
+// each previous live file; and the registry entries that load the layer.
+#include <windows.h>
+
+#include <cstring>
+#include <vector>
+
+#include "components/components.h"
+#include "deploy/deploy.h"
+#include "setup/setup.h"
+
+namespace {
+
+// One file of the layer: where it comes from and its three names, relative
+// to the directory of its row.
+struct AspiFile {
+  const char *source;
+  const char *staging;
+  const char *live;
+  const char *backup;
+  bool underWindowsDir;  // NT rows 3 and 4 live in WindowsDir\SYSTEM
+};
+
+const AspiFile kFiles9x[] = {
+    {"WNASPI32.9x", "WNASPI32.9x", "WNASPI32.DLL", "WNASPI32.OLD", false},
+    {"WINASPI.9x", "WINASPI.9x", "WINASPI.DLL", "WINASPI.OLD", false},
+    {"ASPIENUM.9x", "ASPIENUM.9x", "ASPIENUM.VXD", "ASPIENUM.OLD", false},
+    {"APIX.9x", "IOSUBSYS\\APIX.9x", "IOSUBSYS\\APIX.VXD", "IOSUBSYS\\APIX.OLD", false},
+};
+
+const AspiFile kFilesNT[] = {
+    {"ASPI32.NT", "Drivers\\ASPI32.NT", "Drivers\\ASPI32.SYS", "Drivers\\ASPI32.OLD", false},
+    {"WNASPI32.NT", "WNASPI32.NT", "WNASPI32.DLL", "WNASPI32.OLD", false},
+    {"WINASPI.NT", "SYSTEM\\WINASPI.NT", "SYSTEM\\WINASPI.DLL", "SYSTEM\\WINASPI.OLD", true},
+    {"WOWPOST.NT", "SYSTEM\\WOWPOST.NT", "SYSTEM\\WOWPOST.EXE", "SYSTEM\\WOWPOST.OLD", true},
+};
+
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingMoves[] = "PendingFileRenameOperations";
+
+bool EqualNoCase(const char *a, const char *b) {
+  for (; *a && *b; ++a, ++b) {
+    char x = *a >= 'a' && *a <= 'z' ? char(*a - 32) : *a;
+    char y = *b >= 'a' && *b <= 'z' ? char(*b - 32) : *b;
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+// The delayed moves already registered, as (source, target) pairs in the
+// form the system keeps them ("\??\C:\..." and "!\??\C:\...").
+std::vector<std::pair<std::string, std::string>> PendingMoves() {
+  std::vector<std::pair<std::string, std::string>> moves;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return moves;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, kPendingMoves, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      type == REG_MULTI_SZ && size > 0) {
+    std::vector<char> data(size + 2, 0);
+    if (RegQueryValueExA(key, kPendingMoves, nullptr, &type,
+                         reinterpret_cast<BYTE *>(data.data()), &size) == ERROR_SUCCESS) {
+      // Pairs of zero-terminated strings; a delete has an empty target, so
+      // the list ends only where the data ends, not at the first empty one.
+      std::vector<std::string> strings;
+      for (size_t at = 0; at < size;) {
+        size_t length = strnlen(data.data() + at, size - at);
+        strings.emplace_back(data.data() + at, length);
+        at += length + 1;
+      }
+      for (size_t i = 0; i + 1 < strings.size(); i += 2)
+        if (!strings[i].empty()) moves.emplace_back(strings[i], strings[i + 1]);
+    }
+  }
+  RegCloseKey(key);
+  return moves;
+}
+
+bool IsPending(const std::vector<std::pair<std::string, std::string>> &moves,
+               const std::string &source, const std::string &target) {
+  std::string wantSource = "\\??\\" + source, wantTarget = "!\\??\\" + target;
+  for (const auto &move : moves)
+    if (EqualNoCase(move.first.c_str(), wantSource.c_str()) &&
+        EqualNoCase(move.second.c_str(), wantTarget.c_str()))
+      return true;
+  return false;
+}
+
+void StageFiles9x(const std::string &sourceDir, const std::string &systemDir) {
+  for (const AspiFile &f : kFiles9x) {
+    if (!CopyFileA((sourceDir + f.source).c_str(), (systemDir + f.staging).c_str(), FALSE))
+      continue;
+    QueueRename9x(systemDir + f.backup, systemDir + f.live);
+    QueueRename9x(systemDir + f.live, systemDir + f.staging);
+  }
+}
+
+// Queues backup and replacement of each staged file.  A second run before
+// the restart must not queue a pair that is already pending: carried out
+// twice, the repeated backup move would take the freshly installed file to
+// its backup name and leave no live file.
+void StageFilesNT(const std::string &sourceDir, const std::string &windowsDir,
+                  const std::string &systemDir) {
+  for (const AspiFile &f : kFilesNT) {
+    const std::string &dir = f.underWindowsDir ? windowsDir : systemDir;
+    std::string staging = dir + f.staging, live = dir + f.live, backup = dir + f.backup;
+    if (!CopyFileA((sourceDir + f.source).c_str(), staging.c_str(), FALSE)) continue;
+    std::vector<std::pair<std::string, std::string>> pending = PendingMoves();
+    if (IsPending(pending, staging, live)) continue;  // both moves already queued
+    if (!IsPending(pending, live, backup)) QueueReplaceNT(live, backup);
+    QueueReplaceNT(staging, live);
+  }
+}
+
+void WriteRegistry9x() {
+  const char aspiEnum[] = "SYSTEM\\CurrentControlSet\\Services\\VXD\\ASPIEnum";
+  WriteRegDword(HKEY_LOCAL_MACHINE, aspiEnum, "Start", 0);
+  WriteRegString(HKEY_LOCAL_MACHINE, aspiEnum, "StaticVxD", "ASPIENUM.VXD");
+  WriteRegString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\VXD\\APIX",
+                 "ExcludeMiniports", "");
+}
+
+void WriteRegistryNT() {
+  const char service[] = "SYSTEM\\CurrentControlSet\\Services\\Aspi32";
+  WriteRegDword(HKEY_LOCAL_MACHINE, service, "Type", 1);
+  WriteRegDword(HKEY_LOCAL_MACHINE, service, "Start", 2);
+  WriteRegDword(HKEY_LOCAL_MACHINE, service, "Undoable", 1);
+  WriteRegDword(HKEY_LOCAL_MACHINE, service, "ErrorControl", 1);
+  WriteRegDword(HKEY_LOCAL_MACHINE, service, "MatchFlags", 0);
+  WriteRegString(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\Aspi32\\Parameters",
+                 "ExcludeMiniports", "");
+}
+
+}  // namespace
+
+void InstallAspiLayer(std::string sourceDir, std::string windowsDir, std::string systemDir) {
+  sourceDir = WithBackslash(sourceDir, 1);
+  windowsDir = WithBackslash(windowsDir, 1);
+  systemDir = WithBackslash(systemDir, 1);
+  if (PlatformFamily == Family::Windows9x) {
+    if (FileIsPresent(systemDir + "WNASPI32.DLL")) return;
+    StageFiles9x(sourceDir, systemDir);
+    WriteRegistry9x();
+  } else {
+    if (FileIsPresent(systemDir + "Drivers\\ASPI32.SYS")) return;
+    StageFilesNT(sourceDir, windowsDir, systemDir);
+    WriteRegistryNT();
+  }
+}

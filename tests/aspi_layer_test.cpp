@@ -1,0 +1,275 @@
+// The ASPI layer installer on a 98 and an XP machine: the presence test, the
+// staging copies with their queued moves, the registry values, a second run
+// before the restart, and what the restart makes of it all.
+#include "components/components.h"
+#include "installer_checks.h"
+
+using namespace checks;
+
+namespace {
+
+const char kAspiEnumKey[] = "SYSTEM\\CurrentControlSet\\Services\\VXD\\ASPIEnum";
+const char kApixKey[] = "SYSTEM\\CurrentControlSet\\Services\\VXD\\APIX";
+const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Aspi32";
+const char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\Aspi32\\Parameters";
+
+class AspiMachine : public PayloadMachine {
+ public:
+  using PayloadMachine::PayloadMachine;
+  void Run() const { InstallAspiLayer(Source(), WindowsDir(), SystemDir()); }
+  std::string Wininit() const { return Read(Win("WININIT.INI")); }
+  // Live, staging, backup of the NT rows (rows 3 and 4 under WindowsDir\SYSTEM).
+  std::string NTDir(int row) const { return row <= 2 ? SystemDir() : Win("SYSTEM"); }
+};
+
+struct Row {
+  const char *source, *staging, *live, *backup;
+};
+const Row kRows9x[] = {{"WNASPI32.9x", "WNASPI32.9x", "WNASPI32.DLL", "WNASPI32.OLD"},
+                       {"WINASPI.9x", "WINASPI.9x", "WINASPI.DLL", "WINASPI.OLD"},
+                       {"ASPIENUM.9x", "ASPIENUM.9x", "ASPIENUM.VXD", "ASPIENUM.OLD"},
+                       {"APIX.9x", "IOSUBSYS\\APIX.9x", "IOSUBSYS\\APIX.VXD", "IOSUBSYS\\APIX.OLD"}};
+const Row kRowsNT[] = {
+    {"ASPI32.NT", "Drivers\\ASPI32.NT", "Drivers\\ASPI32.SYS", "Drivers\\ASPI32.OLD"},
+    {"WNASPI32.NT", "WNASPI32.NT", "WNASPI32.DLL", "WNASPI32.OLD"},
+    {"WINASPI.NT", "WINASPI.NT", "WINASPI.DLL", "WINASPI.OLD"},
+    {"WOWPOST.NT", "WOWPOST.NT", "WOWPOST.EXE", "WOWPOST.OLD"}};
+
+// The [RENAME] lines a complete 9x run adds, backup entry first per file.
+std::vector<std::string> Renames9x(const AspiMachine &m, std::vector<int> rows = {0, 1, 2, 3}) {
+  std::vector<std::string> lines;
+  for (int i : rows) {
+    const Row &r = kRows9x[i];
+    lines.push_back(m.Sys(r.backup) + "=" + m.Sys(r.live));
+    lines.push_back(m.Sys(r.live) + "=" + m.Sys(r.staging));
+  }
+  return lines;
+}
+
+std::vector<std::string> MovesNT(const AspiMachine &m) {
+  std::vector<std::string> moves;
+  for (int i = 0; i < 4; ++i) {
+    const Row &r = kRowsNT[i];
+    std::string dir = m.NTDir(i + 1) + "\\";
+    moves.push_back("\\??\\" + dir + r.live);
+    moves.push_back("!\\??\\" + dir + r.backup);
+    moves.push_back("\\??\\" + dir + r.staging);
+    moves.push_back("!\\??\\" + dir + r.live);
+  }
+  return moves;
+}
+
+void ExpectRegistry9x() {
+  RegRead start = ReadValue(kAspiEnumKey, "Start");
+  EXPECT_EQ(DWORD(REG_DWORD), start.type);
+  EXPECT_EQ(Dword(0), start.data);
+  RegRead vxd = ReadValue(kAspiEnumKey, "StaticVxD");
+  EXPECT_EQ(DWORD(REG_SZ), vxd.type);
+  EXPECT_EQ(Sz("ASPIENUM.VXD"), vxd.data);
+  RegRead exclude = ReadValue(kApixKey, "ExcludeMiniports");
+  ASSERT_TRUE(exclude.found);
+  EXPECT_EQ(DWORD(REG_SZ), exclude.type);
+  EXPECT_EQ(std::vector<BYTE>{0}, exclude.data);  // the terminating zero alone
+}
+
+void ExpectRegistryNT() {
+  const winsim::reg::Key *service =
+      winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kServiceKey);
+  ASSERT_NE(nullptr, service);
+  // Exactly these values, in this order, and nothing else in the service key.
+  const std::pair<const char *, DWORD> values[] = {
+      {"Type", 1}, {"Start", 2}, {"Undoable", 1}, {"ErrorControl", 1}, {"MatchFlags", 0}};
+  ASSERT_EQ(5u, service->values.size());
+  for (size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(values[i].first, service->values[i].name);
+    EXPECT_EQ(DWORD(REG_DWORD), service->values[i].type) << values[i].first;
+    EXPECT_EQ(Dword(values[i].second), service->values[i].data) << values[i].first;
+  }
+  RegRead exclude = ReadValue(kParametersKey, "ExcludeMiniports");
+  ASSERT_TRUE(exclude.found);
+  EXPECT_EQ(DWORD(REG_SZ), exclude.type);
+  EXPECT_EQ(std::vector<BYTE>{0}, exclude.data);
+}
+
+}  // namespace
+
+// ---- presence test ----
+
+class AspiBoth : public ::testing::TestWithParam<const char *> {};
+
+// The one live file of the family stands for the layer: with it present
+// nothing at all changes, even when the layer's other files are missing.
+TEST_P(AspiBoth, PresentLayerLeavesTheMachineUntouched) {
+  AspiMachine m(GetParam());
+  if (winsim::Config().Is9x()) {
+    m.Write(m.Sys("WNASPI32.DLL"), "installed");
+  } else {
+    m.Write(m.Sys("Drivers\\ASPI32.SYS"), "installed");
+  }
+  winsim::MachineSnapshot before = Snapshot();
+  m.Run();
+  EXPECT_EQ("", winsim::DiffDumps(before, Snapshot()));
+}
+
+// Without any ASPI file beside the program nothing is staged or queued, but
+// every registry value of the family is written all the same.
+TEST_P(AspiBoth, NoSourcesStillWriteEveryRegistryValue) {
+  AspiMachine m(GetParam());
+  for (const Row &r : kRows9x) m.Remove(m.Source() + r.source);
+  for (const Row &r : kRowsNT) m.Remove(m.Source() + r.source);
+  m.Run();
+  EXPECT_FALSE(m.Exists(m.Win("WININIT.INI")));
+  EXPECT_TRUE(PendingMoves().empty());
+  for (const Row &r : kRows9x) EXPECT_FALSE(m.Exists(m.Sys(r.staging))) << r.staging;
+  for (int i = 0; i < 4; ++i)
+    EXPECT_FALSE(m.Exists(m.NTDir(i + 1) + "\\" + kRowsNT[i].staging)) << kRowsNT[i].staging;
+  if (winsim::Config().Is9x()) {
+    ExpectRegistry9x();
+    EXPECT_EQ(nullptr, winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kServiceKey));
+  } else {
+    ExpectRegistryNT();
+    EXPECT_FALSE(ReadValue(kAspiEnumKey, "Start").found);
+  }
+  EXPECT_TRUE(BoxTexts().empty());
+}
+
+// A run, then the restart: every live file is the new version, and every
+// backup holds what was live before (nothing, for the file whose absence let
+// the installer run).
+TEST_P(AspiBoth, RestartPutsTheNewVersionLiveAndKeepsTheOldAsBackup) {
+  AspiMachine m(GetParam());
+  const bool is9x = winsim::Config().Is9x();
+  std::vector<std::string> live, backup, staging;
+  std::vector<std::string> sources;
+  for (int i = 0; i < 4; ++i) {
+    const Row &r = is9x ? kRows9x[i] : kRowsNT[i];
+    std::string dir = is9x ? m.SystemDir() : m.NTDir(i + 1);
+    live.push_back(dir + "\\" + r.live);
+    backup.push_back(dir + "\\" + r.backup);
+    staging.push_back(dir + "\\" + r.staging);
+    sources.push_back(r.source);
+  }
+  // The presence test's file is row 1 on both families; the others exist.
+  for (int i = 1; i < 4; ++i) m.Write(live[i], "old " + sources[i]);
+  m.Run();
+  for (int i = 1; i < 4; ++i) EXPECT_EQ("old " + sources[i], m.Read(live[i]));  // untouched yet
+  m.Restart();
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(AspiMachine::Payload("v2", sources[i]), m.Read(live[i])) << live[i];
+    EXPECT_FALSE(m.Exists(staging[i])) << staging[i];
+    if (i == 0)
+      EXPECT_FALSE(m.Exists(backup[i])) << backup[i];
+    else
+      EXPECT_EQ("old " + sources[i], m.Read(backup[i])) << backup[i];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, AspiBoth, ::testing::Values("win98", "winxp"));
+
+// ---- 9x family ----
+
+// Eight entries, two per file, backup first, after the lines already there;
+// a key already present keeps its place and takes the new value.
+TEST(Aspi9x, QueuesEightRenamesAfterEarlierLines) {
+  AspiMachine m("win98");
+  m.Write(m.Win("WININIT.INI"), "[RENAME]\r\nC:\\WINDOWS\\OTHER.DLL=C:\\WINDOWS\\OTHER.NEW\r\n" +
+                                    m.Sys("WINASPI.DLL") + "=C:\\WINDOWS\\STALE.TMP\r\n");
+  m.Run();
+  std::vector<std::string> expected = {"C:\\WINDOWS\\OTHER.DLL=C:\\WINDOWS\\OTHER.NEW",
+                                       m.Sys("WINASPI.DLL") + "=" + m.Sys("WINASPI.9x")};
+  for (const std::string &line : Renames9x(m))
+    if (line != expected[1]) expected.push_back(line);
+  EXPECT_EQ(expected, SectionLines(m.Wininit(), "RENAME"));
+  for (const Row &r : kRows9x)
+    EXPECT_EQ(AspiMachine::Payload("v2", r.source), m.Read(m.Sys(r.staging))) << r.staging;
+  EXPECT_TRUE(PendingMoves().empty());
+  ExpectRegistry9x();
+  EXPECT_TRUE(BoxTexts().empty());
+}
+
+// A second run before the restart writes the same keys again: one line each.
+TEST(Aspi9x, SecondRunKeepsOneLinePerKey) {
+  AspiMachine m("win98");
+  m.Run();
+  m.Run();
+  EXPECT_EQ(Renames9x(m), SectionLines(m.Wininit(), "RENAME"));
+}
+
+TEST(Aspi9x, MissingAspienumSkipsOnlyItsRow) {
+  AspiMachine m("win98");
+  m.Remove(m.Source() + "ASPIENUM.9x");
+  m.Run();
+  EXPECT_EQ(Renames9x(m, {0, 1, 3}), SectionLines(m.Wininit(), "RENAME"));
+  EXPECT_FALSE(m.Exists(m.Sys("ASPIENUM.9x")));
+  EXPECT_TRUE(m.Exists(m.Sys("IOSUBSYS\\APIX.9x")));
+  ExpectRegistry9x();  // StaticVxD names the VXD although it was not staged
+}
+
+// A refused WININIT.INI entry stops the installer there; the error reaches
+// the caller, and the registry is not written.
+TEST(Aspi9x, RefusedWininitStopsAtTheFirstEntry) {
+  AspiMachine m("win98");
+  m.Write(m.Win("WININIT.INI"), "[RENAME]\r\n");
+  ASSERT_TRUE(SetFileAttributesA(m.Win("WININIT.INI").c_str(), FILE_ATTRIBUTE_READONLY));
+  try {
+    m.Run();
+    ADD_FAILURE() << "no profile write error";
+  } catch (const ProfileWriteError &e) {
+    EXPECT_EQ("Unable to write to Wininit.ini", e.Message());
+  }
+  EXPECT_TRUE(m.Exists(m.Sys("WNASPI32.9x")));
+  EXPECT_FALSE(m.Exists(m.Sys("WINASPI.9x")));
+  EXPECT_FALSE(ReadValue(kAspiEnumKey, "Start").found);
+}
+
+// ---- NT family ----
+
+TEST(AspiNT, QueuesEightMovesInRowOrder) {
+  AspiMachine m("winxp");
+  m.Run();
+  EXPECT_EQ(MovesNT(m), PendingMoves());
+  EXPECT_EQ(AspiMachine::Payload("v2", "WINASPI.NT"), m.Read(m.Win("SYSTEM\\WINASPI.NT")));
+  EXPECT_EQ(AspiMachine::Payload("v2", "WOWPOST.NT"), m.Read(m.Win("SYSTEM\\WOWPOST.NT")));
+  EXPECT_EQ(AspiMachine::Payload("v2", "ASPI32.NT"), m.Read(m.Sys("Drivers\\ASPI32.NT")));
+  EXPECT_FALSE(m.Exists(m.Sys("WINASPI.NT")));
+  EXPECT_FALSE(m.Exists(m.Win("WININIT.INI")));
+  ExpectRegistryNT();
+  EXPECT_TRUE(BoxTexts().empty());
+}
+
+// Two runs before one restart: each pair is queued once, so the restart
+// leaves the newest staged file live and the previous live file as backup.
+// Queued twice, the repeated backup move would take the fresh file away and
+// leave no live file at all.
+TEST(AspiNT, SecondRunBeforeRestartQueuesNothingTwice) {
+  AspiMachine m("winxp", "v1");
+  m.Write(m.Sys("WNASPI32.DLL"), "old WNASPI32.DLL");
+  m.Run();
+  m.LoadPayload("v2");
+  m.Run();
+  EXPECT_EQ(MovesNT(m), PendingMoves());
+  EXPECT_EQ(AspiMachine::Payload("v2", "WNASPI32.NT"), m.Read(m.Sys("WNASPI32.NT")));
+  m.Restart();
+  EXPECT_EQ(AspiMachine::Payload("v2", "WNASPI32.NT"), m.Read(m.Sys("WNASPI32.DLL")));
+  EXPECT_EQ("old WNASPI32.DLL", m.Read(m.Sys("WNASPI32.OLD")));
+  EXPECT_EQ(AspiMachine::Payload("v2", "ASPI32.NT"), m.Read(m.Sys("Drivers\\ASPI32.SYS")));
+  EXPECT_EQ(AspiMachine::Payload("v2", "WOWPOST.NT"), m.Read(m.Win("SYSTEM\\WOWPOST.EXE")));
+  EXPECT_FALSE(m.Exists(m.Sys("WNASPI32.NT")));
+}
+
+// A row whose staging copy failed in the first run is queued by the second;
+// the rows already pending are not.
+TEST(AspiNT, SecondRunQueuesWhatTheFirstCouldNot) {
+  AspiMachine m("winxp");
+  winsim::FaultRule rule;
+  rule.call = "CopyFileA";
+  rule.error = ERROR_SHARING_VIOLATION;
+  rule.pathContains = "WOWPOST.NT";
+  winsim::AddFault(rule);
+  m.Run();
+  winsim::ClearFaults();
+  std::vector<std::string> all = MovesNT(m);
+  EXPECT_EQ(std::vector<std::string>(all.begin(), all.begin() + 12), PendingMoves());
+  m.Run();
+  EXPECT_EQ(all, PendingMoves());
+}

@@ -1,0 +1,480 @@
+// The realtime audio kernel installer on a 98 and an XP machine: files,
+// SYSTEM.INI, the 9x device keys, the engine registration, the queued
+// replacements and what the restart makes of them.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <strings.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "components/components.h"
+#include "deploy/deploy.h"
+#include "machine.h"
+#include "payload.h"
+#include "pnp/pnp.h"
+#include "setup/setup.h"
+#include "test_machine.h"
+
+namespace {
+
+const char kDriverKey[] = "System\\CurrentControlSet\\Services\\Class\\REALTIME\\PULS";
+const char kClassKey[] = "System\\CurrentControlSet\\Services\\Class\\REALTIME";
+const char kEnumKey[] = "Enum\\Root\\REALTIME\\PULS";
+const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+const char kSettingsKey[] = "Software\\Varentel\\PULSARIO";
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+struct RegRead {
+  bool found = false;
+  DWORD type = 0;
+  std::vector<BYTE> data;
+};
+
+RegRead ReadValue(const std::string &key, const std::string &name) {
+  RegRead out;
+  HKEY h;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return out;
+  DWORD size = 0;
+  if (RegQueryValueExA(h, name.c_str(), nullptr, &out.type, nullptr, &size) == ERROR_SUCCESS) {
+    out.data.resize(size);
+    out.found = RegQueryValueExA(h, name.c_str(), nullptr, &out.type, out.data.data(), &size) ==
+                ERROR_SUCCESS;
+    out.data.resize(size);
+  }
+  RegCloseKey(h);
+  return out;
+}
+
+std::vector<BYTE> Sz(const std::string &text) {
+  std::vector<BYTE> bytes(text.begin(), text.end());
+  bytes.push_back(0);
+  return bytes;
+}
+
+bool KeyExists(const std::string &key) {
+  return winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), key) != nullptr;
+}
+
+// Lines of one section of a profile file's text (blank lines left out).
+std::vector<std::string> SectionLines(const std::string &text, const std::string &section) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  std::string line;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (!line.empty() && line[0] == '[') {
+      inside = strcasecmp(line.c_str(), ("[" + section + "]").c_str()) == 0;
+      continue;
+    }
+    if (inside && !line.empty()) lines.push_back(line);
+  }
+  return lines;
+}
+
+// Message boxes of the installer that show `text` (all of them for "").
+int Boxes(const std::string &text = "") {
+  int count = 0;
+  for (const std::string &line : winsim::ReadJournal())
+    if (line.find(winsim::QuoteText(InstallerTitle)) != std::string::npos &&
+        (text.empty() || line.find(winsim::QuoteText(text)) != std::string::npos))
+      ++count;
+  return count;
+}
+
+std::vector<std::string> PendingMoves() {
+  RegRead v = ReadValue(kSessionManager, "PendingFileRenameOperations");
+  std::vector<std::string> out;
+  std::string current;
+  for (BYTE b : v.data) {
+    if (b) {
+      current += static_cast<char>(b);
+    } else if (!current.empty()) {
+      out.push_back(current);
+      current.clear();
+    }
+  }
+  return out;
+}
+
+// A machine from a template with payload `version` beside the program, and
+// the product's platform family set from it.
+class KernelMachine : public TestMachine {
+ public:
+  explicit KernelMachine(const std::string &templateName, const std::string &version = "v2")
+      : TestMachine(templateName) {
+    std::string error;
+    EXPECT_TRUE(winsim::InstallPayload(version, &error)) << error;
+    PlatformFamily = winsim::Config().Is9x() ? Family::Windows9x : Family::WindowsNT;
+    const std::string &program = winsim::Config().program;
+    source_ = program.substr(0, program.find_last_of('\\') + 1);
+  }
+  const std::string &Source() const { return source_; }
+  std::string WindowsDir() const { return winsim::Config().windowsDir; }
+  std::string SystemDir() const { return winsim::Config().systemDir; }
+  std::string Sys(const std::string &name) const { return SystemDir() + "\\" + name; }
+  void Run(const std::string &systemDirSuffix = "") const {
+    InstallRealtimeKernel(source_, WindowsDir(), SystemDir() + systemDirSuffix);
+  }
+  std::string Payload(const std::string &version, const std::string &name) const {
+    std::ifstream in(winsim::SamplesDir() + "/payload/" + version + "/" + name, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+
+ private:
+  std::string source_;
+};
+
+std::string Enh386(const std::vector<std::string> &lines) {
+  std::string text = "[boot]\r\nshell=Explorer.exe\r\n[386Enh]\r\n";
+  for (const std::string &l : lines) text += l + "\r\n";
+  return text + "[NonWindowsApp]\r\nCommandEnvSize=1024\r\n";
+}
+
+// ---- 9x family ----
+
+TEST(RealtimeKernel9x, DeploysFilesDeviceKeysAndQueuesReplacements) {
+  KernelMachine m("win98");
+  m.Run();
+  EXPECT_EQ(0, Boxes());
+  EXPECT_EQ(m.Payload("v2", "PULSARIO.VXD"), m.Read(m.Sys("PULSARIO.VXD")));
+  EXPECT_EQ(m.Payload("v2", "PULSBR16.DLL"), m.Read(m.Sys("PULSBR16.DLL")));
+  EXPECT_TRUE(m.Exists(m.WindowsDir() + "\\INF\\PULSARIO.INF"));
+  EXPECT_EQ(m.Payload("v2", "PULSARIO.DLL"), m.Read(m.Sys("PULSARIO.DL")));
+  EXPECT_EQ(m.Payload("v2", "PULSARIO.EXE"), m.Read(m.Sys("PULSARIO.EX")));
+  EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.SYS")));
+
+  // Table A: the class key holds its default value and nothing else.
+  const winsim::reg::Key *classKey =
+      winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kClassKey);
+  ASSERT_NE(nullptr, classKey);
+  ASSERT_EQ(1u, classKey->values.size());
+  RegRead def = ReadValue(kClassKey, "");
+  EXPECT_EQ(DWORD(REG_SZ), def.type);
+  EXPECT_EQ(Sz("Varentel AudioEngine"), def.data);
+  const std::pair<const char *, const char *> driver[] = {
+      {"Icon", "0"},
+      {"DevLoader", "*CONFIGMG"},
+      {"PortName", "PULSARIO"},
+      {"DeviceDriver", "PULSARIO.VXD"},
+      {"DeviceDesc", "Varentel RealTime Audio Kernel"},
+      {"DriverDesc", "Varentel RealTime Audio Kernel"},
+      {"InfPath", "PULSARIO.INF"},
+      {"InfSection", "PULSARIO"},
+      {"ProviderName", "Varentel GmbH"}};
+  for (const auto &v : driver) {
+    RegRead r = ReadValue(kDriverKey, v.first);
+    EXPECT_EQ(DWORD(REG_SZ), r.type) << v.first;
+    EXPECT_EQ(Sz(v.second), r.data) << v.first;
+  }
+  const std::pair<const char *, const char *> enumValues[] = {
+      {"Class", "REALTIME"},
+      {"Driver", "REALTIME\\PULS"},
+      {"Mfg", "Varentel GmbH"},
+      {"DeviceDesc", "Varentel RealTime Audio Kernel"}};
+  for (const auto &v : enumValues) {
+    RegRead r = ReadValue(kEnumKey, v.first);
+    EXPECT_EQ(DWORD(REG_SZ), r.type) << v.first;
+    EXPECT_EQ(Sz(v.second), r.data) << v.first;
+  }
+  RegRead flags = ReadValue(kEnumKey, "ConfigFlags");
+  EXPECT_EQ(DWORD(REG_BINARY), flags.type);
+  EXPECT_EQ((std::vector<BYTE>{0, 0, 0, 0}), flags.data);
+  RegRead caps = ReadValue(kEnumKey, "Capabilities");
+  EXPECT_EQ(DWORD(REG_BINARY), caps.type);
+  EXPECT_EQ((std::vector<BYTE>{0x14, 0, 0, 0}), caps.data);
+
+  // Two [RENAME] entries, the DLL's first, full paths with one backslash.
+  EXPECT_EQ((std::vector<std::string>{m.Sys("PULSARIO.DLL") + "=" + m.Sys("PULSARIO.DL"),
+                                      m.Sys("PULSARIO.EXE") + "=" + m.Sys("PULSARIO.EX")}),
+            SectionLines(m.Read(m.WindowsDir() + "\\WININIT.INI"), "RENAME"));
+  EXPECT_TRUE(PendingMoves().empty());
+}
+
+TEST(RealtimeKernel9x, SystemDirWithTrailingBackslashGivesTheSamePaths) {
+  KernelMachine m("win98");
+  m.Run("\\");
+  EXPECT_EQ((std::vector<std::string>{m.Sys("PULSARIO.DLL") + "=" + m.Sys("PULSARIO.DL"),
+                                      m.Sys("PULSARIO.EXE") + "=" + m.Sys("PULSARIO.EX")}),
+            SectionLines(m.Read(m.WindowsDir() + "\\WININIT.INI"), "RENAME"));
+  EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.VXD")));
+  EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.DL")));
+}
+
+TEST(RealtimeKernel9x, WithoutInfLeavesSystemIniAndDeviceKeysAlone) {
+  KernelMachine m("win98");
+  m.Remove(m.Source() + "PULSARIO.INF");
+  m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386({"device=pulsario.vxd", "device=*vmm"}));
+  std::string before = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
+  m.Run();
+  EXPECT_EQ(before, m.Read(m.WindowsDir() + "\\SYSTEM.INI"));
+  EXPECT_FALSE(KeyExists(kClassKey));
+  EXPECT_FALSE(KeyExists("Enum\\Root\\REALTIME"));
+  EXPECT_FALSE(m.Exists(m.WindowsDir() + "\\INF\\PULSARIO.INF"));
+  EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.VXD")));
+  EXPECT_TRUE(m.Exists(m.Sys("PULSBR16.DLL")));
+  EXPECT_EQ(2u, SectionLines(m.Read(m.WindowsDir() + "\\WININIT.INI"), "RENAME").size());
+  EXPECT_TRUE(ReadValue(kRunKey, "Realtime Audio Engine").found);
+  EXPECT_EQ(0, Boxes());
+}
+
+TEST(RealtimeKernel9x, FailedInfCopyStillChangesSystemIniAndDeviceKeys) {
+  KernelMachine m("win98");
+  m.Remove(m.WindowsDir() + "\\INF");
+  m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386({"device=pulsario.vxd"}));
+  m.Run();
+  EXPECT_EQ(1, Boxes());
+  EXPECT_EQ(1, Boxes("Unable to copy \"PULSARIO.INF\" to Systemdirectory!"));
+  EXPECT_FALSE(m.Exists(m.WindowsDir() + "\\INF"));  // never created
+  EXPECT_EQ((std::vector<std::string>{";evice=pulsario.vxd"}),
+            SectionLines(m.Read(m.WindowsDir() + "\\SYSTEM.INI"), "386Enh"));
+  EXPECT_EQ(Sz("Varentel AudioEngine"), ReadValue(kClassKey, "").data);
+  EXPECT_EQ((std::vector<BYTE>{0x14, 0, 0, 0}), ReadValue(kEnumKey, "Capabilities").data);
+}
+
+TEST(RealtimeKernel9x, DisablesExactlyTheStaticVxdLines) {
+  KernelMachine m("win98");
+  m.Write(m.WindowsDir() + "\\SYSTEM.INI",
+          Enh386({"device=pulsario.vxd", "device=*vmm", "device=PULSARIO.VXD",
+                  "device=C:\\WINDOWS\\SYSTEM\\pulsario.vxd", "device=pulsario.vxd2",
+                  "EMMExclude=C000-CFFF", "device=pulsario.vxd"}));
+  m.Run();
+  std::string text = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
+  EXPECT_EQ((std::vector<std::string>{";evice=pulsario.vxd", "device=*vmm", "device=PULSARIO.VXD",
+                                      "device=C:\\WINDOWS\\SYSTEM\\pulsario.vxd",
+                                      "device=pulsario.vxd2", "EMMExclude=C000-CFFF",
+                                      ";evice=pulsario.vxd"}),
+            SectionLines(text, "386Enh"));
+  EXPECT_EQ((std::vector<std::string>{"shell=Explorer.exe"}), SectionLines(text, "boot"));
+  EXPECT_EQ((std::vector<std::string>{"CommandEnvSize=1024"}), SectionLines(text, "NonWindowsApp"));
+}
+
+// A section far beyond the 8192-byte buffer is read whole and written back
+// whole: a cut-short read written back would drop most of it, and the line
+// to disable lies beyond the first buffer.
+TEST(RealtimeKernel9x, HugeEnhSectionIsWrittenBackWhole) {
+  KernelMachine m("win98");
+  std::vector<std::string> lines;
+  for (int i = 0; i < 3000; ++i) {
+    char line[40];
+    snprintf(line, sizeof line, "device=vxd%04d.386", i);
+    lines.push_back(line);
+    if (i == 2500) lines.push_back("device=pulsario.vxd");
+  }
+  m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386(lines));
+  m.Run();
+  std::vector<std::string> expected = lines;
+  expected[2501] = ";evice=pulsario.vxd";
+  std::string text = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
+  EXPECT_EQ(expected, SectionLines(text, "386Enh"));
+  EXPECT_EQ((std::vector<std::string>{"CommandEnvSize=1024"}), SectionLines(text, "NonWindowsApp"));
+}
+
+// A read that yields nothing must not be written back as an empty section.
+TEST(RealtimeKernel9x, FailedSectionReadLeavesSystemIniAlone) {
+  KernelMachine m("win98");
+  m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386({"device=*vmm", "device=pulsario.vxd"}));
+  std::string before = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
+  winsim::FaultRule rule;
+  rule.call = "GetPrivateProfileSectionA";
+  rule.error = ERROR_SHARING_VIOLATION;
+  winsim::AddFault(rule);
+  m.Run();
+  winsim::ClearFaults();
+  EXPECT_EQ(before, m.Read(m.WindowsDir() + "\\SYSTEM.INI"));
+  EXPECT_TRUE(ReadValue(kEnumKey, "Class").found);  // Table A does not depend on it
+}
+
+// A refused WININIT.INI entry stops the installer: what follows it is not done.
+TEST(RealtimeKernel9x, ReadOnlyWininitStopsAtTheDllEntry) {
+  KernelMachine m("win98");
+  std::string wininit = m.WindowsDir() + "\\WININIT.INI";
+  m.Write(wininit, "[RENAME]\r\n");
+  ASSERT_TRUE(SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_READONLY));
+  try {
+    m.Run();
+    ADD_FAILURE() << "no profile write error";
+  } catch (const ProfileWriteError &e) {
+    EXPECT_EQ("Unable to write to Wininit.ini", e.Message());
+  }
+  EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.DL")));
+  EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.EX")));
+  EXPECT_FALSE(ReadValue(kRunKey, "Realtime Audio Engine").found);
+  EXPECT_FALSE(KeyExists(kSettingsKey));
+}
+
+// ---- both families ----
+
+class RealtimeKernelBoth : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(RealtimeKernelBoth, RegistersTheEngineByItsBareName) {
+  KernelMachine m(GetParam());
+  m.Run();
+  RegRead run = ReadValue(kRunKey, "Realtime Audio Engine");
+  EXPECT_EQ(DWORD(REG_SZ), run.type);
+  EXPECT_EQ(Sz("pulsario.exe"), run.data);
+  RegRead enabled = ReadValue(kSettingsKey, "Enabled");
+  EXPECT_EQ(DWORD(REG_DWORD), enabled.type);
+  EXPECT_EQ((std::vector<BYTE>{1, 0, 0, 0}), enabled.data);
+  RegRead config = ReadValue(kSettingsKey, "Config");
+  EXPECT_EQ(DWORD(REG_BINARY), config.type);
+  EXPECT_EQ((std::vector<BYTE>{0x0F, 0x14, 0xD2, 0xE1, 0x44, 0x90, 0x11, 0xD5, 0x91, 0x59, 0x00,
+                               0xD0, 0xC3, 0x00, 0x18, 0xCC}),
+            config.data);
+}
+
+TEST_P(RealtimeKernelBoth, KeepsAnExistingConfigAndRewritesEnabled) {
+  KernelMachine m(GetParam());
+  WriteRegString(HKEY_LOCAL_MACHINE, kSettingsKey, "Config", "user's own");
+  WriteRegString(HKEY_LOCAL_MACHINE, kSettingsKey, "Enabled", "no");
+  m.Run();
+  RegRead config = ReadValue(kSettingsKey, "Config");
+  EXPECT_EQ(DWORD(REG_SZ), config.type);
+  EXPECT_EQ(Sz("user's own"), config.data);
+  RegRead enabled = ReadValue(kSettingsKey, "Enabled");
+  EXPECT_EQ(DWORD(REG_DWORD), enabled.type);
+  EXPECT_EQ((std::vector<BYTE>{1, 0, 0, 0}), enabled.data);
+}
+
+TEST_P(RealtimeKernelBoth, WithoutEngineNoRegistrationButTheDllIsQueued) {
+  KernelMachine m(GetParam());
+  m.Remove(m.Source() + "PULSARIO.EXE");
+  m.Run();
+  EXPECT_FALSE(ReadValue(kRunKey, "Realtime Audio Engine").found);
+  EXPECT_FALSE(ReadValue(kSettingsKey, "Enabled").found);
+  EXPECT_FALSE(ReadValue(kSettingsKey, "Config").found);
+  EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.EX")));
+  EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.DL")));
+  if (winsim::Config().Is9x())
+    EXPECT_EQ((std::vector<std::string>{m.Sys("PULSARIO.DLL") + "=" + m.Sys("PULSARIO.DL")}),
+              SectionLines(m.Read(m.WindowsDir() + "\\WININIT.INI"), "RENAME"));
+  else
+    EXPECT_EQ((std::vector<std::string>{"\\??\\" + m.Sys("PULSARIO.DL"),
+                                        "!\\??\\" + m.Sys("PULSARIO.DLL")}),
+              PendingMoves());
+  EXPECT_EQ(0, Boxes());
+}
+
+// The DLL's staging copy failing changes nothing for the engine's step.
+TEST_P(RealtimeKernelBoth, FailedDllStagingStillQueuesTheEngine) {
+  KernelMachine m(GetParam());
+  winsim::FaultRule rule;
+  rule.call = "CopyFileA";
+  rule.error = ERROR_SHARING_VIOLATION;
+  rule.pathContains = m.Sys("PULSARIO.DL");  // the staging name; the live name is never copied to
+  winsim::AddFault(rule);
+  m.Run();
+  winsim::ClearFaults();
+  EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.DL")));
+  EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.EX")));
+  EXPECT_TRUE(ReadValue(kRunKey, "Realtime Audio Engine").found);
+  if (winsim::Config().Is9x())
+    EXPECT_EQ((std::vector<std::string>{m.Sys("PULSARIO.EXE") + "=" + m.Sys("PULSARIO.EX")}),
+              SectionLines(m.Read(m.WindowsDir() + "\\WININIT.INI"), "RENAME"));
+  else
+    EXPECT_EQ((std::vector<std::string>{"\\??\\" + m.Sys("PULSARIO.EX"),
+                                        "!\\??\\" + m.Sys("PULSARIO.EXE")}),
+              PendingMoves());
+  EXPECT_EQ(0, Boxes());
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, RealtimeKernelBoth, ::testing::Values("win98", "winxp"));
+
+// ---- NT family ----
+
+// Binds the driver-update entry point for the time of a test, as the
+// process start does.
+struct ScopedNewDev {
+  ScopedNewDev() { BindNewDev(); }
+  ~ScopedNewDev() { ReleaseNewDev(); }
+};
+
+TEST(RealtimeKernelNT, DeploysDriverInstallsDeviceAndQueuesMoves) {
+  KernelMachine m("winxp");
+  std::string systemIni = m.Exists(m.WindowsDir() + "\\SYSTEM.INI")
+                              ? m.Read(m.WindowsDir() + "\\SYSTEM.INI") : "";
+  ScopedNewDev bound;
+  ASSERT_TRUE(NewDevBound());
+  m.Run();
+  EXPECT_EQ(0, Boxes());
+  EXPECT_EQ(m.Payload("v2", "PULSARIO.SYS"), m.Read(m.Sys("DRIVERS\\PULSARIO.SYS")));
+  EXPECT_TRUE(FindDeviceByHardwareId("*varentel\\pulsario"));
+  EXPECT_EQ((std::vector<std::string>{"\\??\\" + m.Sys("PULSARIO.DL"),
+                                      "!\\??\\" + m.Sys("PULSARIO.DLL"),
+                                      "\\??\\" + m.Sys("PULSARIO.EX"),
+                                      "!\\??\\" + m.Sys("PULSARIO.EXE")}),
+            PendingMoves());
+  // Nothing of the 9x mechanisms.
+  EXPECT_EQ(systemIni, m.Exists(m.WindowsDir() + "\\SYSTEM.INI")
+                           ? m.Read(m.WindowsDir() + "\\SYSTEM.INI") : "");
+  EXPECT_FALSE(m.Exists(m.WindowsDir() + "\\WININIT.INI"));
+  EXPECT_FALSE(KeyExists(kClassKey));
+  EXPECT_FALSE(KeyExists("Enum\\Root\\REALTIME"));
+  EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.VXD")));
+  EXPECT_FALSE(m.Exists(m.Sys("PULSBR16.DLL")));
+  EXPECT_FALSE(m.Exists(m.WindowsDir() + "\\INF\\PULSARIO.INF"));
+}
+
+TEST(RealtimeKernelNT, SystemDirWithTrailingBackslashGivesTheSamePaths) {
+  KernelMachine m("winxp");
+  m.Run("\\");
+  EXPECT_TRUE(m.Exists(m.Sys("DRIVERS\\PULSARIO.SYS")));
+  EXPECT_EQ((std::vector<std::string>{"\\??\\" + m.Sys("PULSARIO.DL"),
+                                      "!\\??\\" + m.Sys("PULSARIO.DLL"),
+                                      "\\??\\" + m.Sys("PULSARIO.EX"),
+                                      "!\\??\\" + m.Sys("PULSARIO.EXE")}),
+            PendingMoves());
+}
+
+TEST(RealtimeKernelNT, WithoutDriverTheDeviceIsStillInstalled) {
+  KernelMachine m("winxp");
+  m.Remove(m.Source() + "PULSARIO.SYS");
+  ScopedNewDev bound;
+  m.Run();
+  EXPECT_EQ(0, Boxes());
+  EXPECT_FALSE(m.Exists(m.Sys("DRIVERS\\PULSARIO.SYS")));
+  EXPECT_TRUE(FindDeviceByHardwareId("*varentel\\pulsario"));
+  EXPECT_EQ(4u, PendingMoves().size());
+}
+
+TEST(RealtimeKernelNT, MissingDriversDirectoryShowsOneMessageAndGoesOn) {
+  KernelMachine m("winxp");
+  m.Remove(m.Sys("DRIVERS"));
+  m.Run();
+  EXPECT_EQ(1, Boxes());
+  EXPECT_EQ(1, Boxes("Unable to copy \"PULSARIO.SYS\" to Systemdirectory!"));
+  EXPECT_FALSE(m.Exists(m.Sys("DRIVERS")));
+  EXPECT_EQ(4u, PendingMoves().size());
+}
+
+// ---- the replacement completes at the restart ----
+
+class KernelUpdate : public ::testing::TestWithParam<const char *> {};
+
+TEST_P(KernelUpdate, RestartReplacesTheDllAndEngineWithTheNewVersion) {
+  KernelMachine m(GetParam(), "v2");
+  m.Write(m.Sys("PULSARIO.DLL"), m.Payload("v1", "PULSARIO.DLL"));
+  m.Write(m.Sys("PULSARIO.EXE"), m.Payload("v1", "PULSARIO.EXE"));
+  m.Run();
+  // Until the restart the old version stays live.
+  EXPECT_EQ(m.Payload("v1", "PULSARIO.DLL"), m.Read(m.Sys("PULSARIO.DLL")));
+  EXPECT_EQ(m.Payload("v1", "PULSARIO.EXE"), m.Read(m.Sys("PULSARIO.EXE")));
+  std::string error;
+  ASSERT_TRUE(winsim::RestartMachine(&error)) << error;
+  EXPECT_EQ(m.Payload("v2", "PULSARIO.DLL"), m.Read(m.Sys("PULSARIO.DLL")));
+  EXPECT_EQ(m.Payload("v2", "PULSARIO.EXE"), m.Read(m.Sys("PULSARIO.EXE")));
+  EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.DL")));
+  EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.EX")));
+  EXPECT_TRUE(PendingMoves().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, KernelUpdate, ::testing::Values("win98", "winxp"));
+
+}  // namespace
