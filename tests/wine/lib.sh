@@ -24,7 +24,6 @@ WINE_TIMEOUT=${WINE_TIMEOUT:-90}
 HERE_WINE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SOURCE_DIR=${SOURCE_DIR:-$(cd "$HERE_WINE/../.." && pwd)}
 BINARY_DIR=${BINARY_DIR:-$SOURCE_DIR/build/host}
-WINDOWS_DIR=${WINDOWS_DIR:-$SOURCE_DIR/build/windows}
 DUMPSPEC=$HERE_WINE/dumpspec.txt
 ACCEPTED=$HERE_WINE/accepted-differences.txt
 
@@ -53,23 +52,44 @@ check() {  # check DESCRIPTION COMMAND...
 
 # ---- whether Wine can run here ----
 
-# 0: usable; 1: not installed; 2: installed but cannot start (for example a
-# kernel without 32-bit program support); the reason goes to stdout.
+# 0: usable; 1: not installed; 2: installed but cannot start; the reason
+# goes to WINE_REASON.  Picks the platform on the way (WINE_MODE, WINE_BIN,
+# WINE_ARCH, WINDOWS_DIR): 32-bit Wine with the i686 build (build/windows)
+# in win32 prefixes where the kernel runs 32-bit programs, otherwise wine64
+# with the 64-bit build of the same sources (build/wine64) in win64
+# prefixes.  A 64-bit program in a win64 prefix sees system32 and
+# HKLM\Software unredirected, as the 32-bit program does in a win32 prefix.
+WINE_MODE=
+WINE_BIN=
+WINE_ARCH=
 wine_status() {
   local missing=()
-  for tool in wine wineserver wineboot Xvfb; do
+  for tool in wineserver Xvfb; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
   done
+  [ -x /usr/lib/wine/wine ] || [ -x /usr/lib/wine/wine64 ] || command -v wine >/dev/null 2>&1 ||
+    missing+=(wine)
   if [ ${#missing[@]} -gt 0 ]; then
-    echo "not installed: ${missing[*]} (scripts/install-deps.sh installs them)"
+    WINE_REASON="not installed: ${missing[*]} (scripts/install-deps.sh installs them)"
     return 1
   fi
-  local out
-  if ! out=$(WINEDEBUG=-all timeout 60 wine --version 2>&1); then
-    echo "wine is installed but cannot start: $(printf '%s' "$out" | tail -1)"
-    return 2
+  local out wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
+  [ -x "$wine32" ] || wine32=$(command -v wine || true)
+  if [ -z "${WINE_FORCE_64:-}" ] && out=$(WINEDEBUG=-all timeout 60 "$wine32" --version 2>&1); then
+    WINE_MODE=32 WINE_BIN=$wine32 WINE_ARCH=win32
+        PLATFORM_NOTE="wine: 32-bit build (build/windows) in win32 prefixes"
+    return 0
   fi
-  return 0
+  local why32=${out:-wine32 not used}
+  if [ -x "$wine64" ] && out=$(WINEDEBUG=-all timeout 60 "$wine64" --version 2>&1); then
+    WINE_MODE=64 WINE_BIN=$wine64 WINE_ARCH=win64
+    export WINELOADER=$wine64
+    WINDOWS_DIR=${WINDOWS_DIR64:-$SOURCE_DIR/build/wine64}
+    PLATFORM_NOTE="wine: 64-bit build of the same sources (build/wine64) under wine64 in win64 prefixes; 32-bit programs cannot run on this kernel ($(printf '%s' "$why32" | tail -1))"
+    return 0
+  fi
+  WINE_REASON="wine is installed but cannot start: 32-bit: $(printf '%s' "$why32" | tail -1); 64-bit: $(printf '%s' "${out:-wine64 not installed}" | tail -1)"
+  return 2
 }
 
 # ---- Xvfb ----
@@ -112,7 +132,7 @@ stop_xvfb() {
 in_prefix() {
   [ -n "${SIM_ONLY:-}" ] && return 0
   local prefix=$1; shift
-  WINEPREFIX=$prefix WINEARCH=win32 WINEDEBUG=${WINEDEBUG:--all} \
+  WINEPREFIX=$prefix WINEARCH=$WINE_ARCH WINEDEBUG=${WINEDEBUG:--all} \
     WINEDLLOVERRIDES="mscoree,mshtml=" timeout "$WINE_TIMEOUT" "$@"
 }
 
@@ -127,7 +147,7 @@ stop_server() {
 # the dump (a new server would carry out WININIT.INI and the pending moves).
 server_start() {
   [ -n "${SIM_ONLY:-}" ] && return 0
-  WINEPREFIX=$1 WINEARCH=win32 timeout 30 wineserver -p >/dev/null 2>&1 || true
+  WINEPREFIX=$1 WINEARCH=$WINE_ARCH timeout 30 wineserver -p >/dev/null 2>&1 || true
 }
 
 # Waits until the programs of prefix $1 have ended and its server is gone,
@@ -144,10 +164,10 @@ make_template() {
     return 0
   fi
   log "wine: making the template prefix"
-  in_prefix "$TEMPLATE" wineboot -i >"$WORK/template.log" 2>&1 || {
+  in_prefix "$TEMPLATE" "$WINE_BIN" wineboot -i >"$WORK/template.log" 2>&1 || {
     log "wineboot -i failed"; tail -5 "$WORK/template.log" >&2; return 1; }
   # No 2 s wait after each message box under a window-manager-less Xvfb.
-  in_prefix "$TEMPLATE" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  in_prefix "$TEMPLATE" "$WINE_BIN" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
   # The tools the harness runs inside each prefix.
   mkdir -p "$TEMPLATE/drive_c/harness"
   cp "$WINDOWS_DIR/tools/watcher.exe" "$WINDOWS_DIR/tools/winedump.exe" \
@@ -174,7 +194,7 @@ scenario_begin() {  # NAME VERSION
   : >"$SDIR/journal.txt"
   NEED_SERVER_RESTART=
   server_start "$PREFIX"
-  in_prefix "$PREFIX" wine reg add 'HKCU\Software\Wine' /v Version /d "$VERSION" /f >/dev/null 2>&1
+  in_prefix "$PREFIX" "$WINE_BIN" reg add 'HKCU\Software\Wine' /v Version /d "$VERSION" /f >/dev/null 2>&1
   mkdir -p "$PREFIX/$SETUP_DIR_UNIX"
   cp "$WINDOWS_DIR/VARSETUP.EXE" "$PREFIX/$SETUP_DIR_UNIX/"
   sim_begin "$VERSION"
@@ -189,7 +209,7 @@ mirror_sim_registry() {
   local key name type data
   while IFS=$'\t' read -r key name type data; do
     local which=(/v "$name"); [ -n "$name" ] || which=(/ve)
-    in_prefix "$PREFIX" wine reg add "$key" "${which[@]}" /t "$type" /d "$data" /f >/dev/null 2>&1 ||
+    in_prefix "$PREFIX" "$WINE_BIN" reg add "$key" "${which[@]}" /t "$type" /d "$data" /f >/dev/null 2>&1 ||
       log "cannot mirror $key\\$name into the prefix"
   done < <(python3 "$HERE_WINE/compare_dumps.py" --scoped-values "$DUMPSPEC" "$SDIR/sim-initial.txt")
 }
@@ -200,7 +220,7 @@ with_cdrom() {  # LETTER
   local l; l=$(printf '%s' "$1" | tr 'A-Z' 'a-z')
   mkdir -p "$SDIR/cd-$l" "$PREFIX/dosdevices"
   ln -sfn "$SDIR/cd-$l" "$PREFIX/dosdevices/$l:"
-  in_prefix "$PREFIX" wine reg add 'HKLM\Software\Wine\Drives' /v "$l:" /d cdrom /f >/dev/null 2>&1
+  in_prefix "$PREFIX" "$WINE_BIN" reg add 'HKLM\Software\Wine\Drives' /v "$l:" /d cdrom /f >/dev/null 2>&1
   NEED_SERVER_RESTART=1  # the drive configuration is read at server start
   sim_cdrom "$l"
 }
@@ -249,7 +269,7 @@ put_dir() {
 # put_reg 'HKCU\Key\Path' NAME TEXT: a REG_SZ value (and its keys) on both sides.
 put_reg() {
   local key=$1 name=$2 data=$3
-  in_prefix "$PREFIX" wine reg add "$key" /v "$name" /d "$data" /f >/dev/null 2>&1
+  in_prefix "$PREFIX" "$WINE_BIN" reg add "$key" /v "$name" /d "$data" /f >/dev/null 2>&1
   local hive=HKLM root=HKEY_LOCAL_MACHINE
   case $key in HKCU\\*) hive=HKCU; root=HKEY_CURRENT_USER ;; esac
   local file=$MACHINE/registry/$hive.reg
@@ -265,7 +285,7 @@ start_app() {  # IMAGE-NAME
   [ -n "${SIM_ONLY:-}" ] && return 0
   cp "$PREFIX/drive_c/harness/dummyapp.exe" "$PREFIX/drive_c/harness/$name"
   rm -f "$PREFIX/drive_c/harness/$name.ready"
-  in_prefix "$PREFIX" wine "C:\\harness\\$name" "C:\\harness\\$name.ready" 'C:\harness\app.stop' 120 \
+  in_prefix "$PREFIX" "$WINE_BIN" "C:\\harness\\$name" "C:\\harness\\$name.ready" 'C:\harness\app.stop' 120 \
     >"$SDIR/app.log" 2>&1 &
   APP_PIDS+=($!)
   local i
@@ -295,7 +315,7 @@ wine_dump() {  # OUTFILE
   [ -n "${SIM_ONLY:-}" ] && return 0
   local out=$1
   cp "$SDIR/journal.txt" "$PREFIX/drive_c/harness/journal.txt"
-  in_prefix "$PREFIX" wine 'C:\harness\winedump.exe' 'C:\harness\dump.txt' \
+  in_prefix "$PREFIX" "$WINE_BIN" 'C:\harness\winedump.exe' 'C:\harness\dump.txt' \
     'C:\harness\dumpspec.txt' 'C:\harness\journal.txt' >"$SDIR/winedump.log" 2>&1 || {
     log "winedump failed"; cat "$SDIR/winedump.log" >&2; return 1; }
   cp "$PREFIX/drive_c/harness/dump.txt" "$out"
@@ -315,13 +335,13 @@ run_setup() {  # [ARG...]  (Windows command-line arguments)
     grep '^messagebox ' "$MACHINE/journal.txt" >"$SDIR/journal.txt" 2>/dev/null || true
     return 0
   fi
-  in_prefix "$PREFIX" wine 'C:\harness\watcher.exe' 'C:\harness\boxes.txt' 'C:\harness\watch.stop' 120 \
+  in_prefix "$PREFIX" "$WINE_BIN" 'C:\harness\watcher.exe' 'C:\harness\boxes.txt' 'C:\harness\watch.stop' 120 \
     >"$SDIR/watcher.log" 2>&1 &
   local watcher=$!
   local i
   for i in $(seq 1 300); do [ -e "$h/boxes.txt" ] && break; sleep 0.1; done
   set +e
-  (cd "$PREFIX/$SETUP_DIR_UNIX" && in_prefix "$PREFIX" wine "$SETUP_DIR_WIN\\VARSETUP.EXE" "$@") \
+  (cd "$PREFIX/$SETUP_DIR_UNIX" && in_prefix "$PREFIX" "$WINE_BIN" "$SETUP_DIR_WIN\\VARSETUP.EXE" "$@") \
     >"$SDIR/run.log" 2>&1
   EXIT_WINE=$?
   set -e
@@ -343,7 +363,7 @@ restart() {
   if [ -n "${SIM_ONLY:-}" ]; then sim_restart; return 0; fi
   stop_server "$PREFIX"
   server_start "$PREFIX"
-  in_prefix "$PREFIX" wineboot -r >"$SDIR/restart.log" 2>&1 || log "wineboot -r failed"
+  in_prefix "$PREFIX" "$WINE_BIN" wineboot -r >"$SDIR/restart.log" 2>&1 || log "wineboot -r failed"
   wine_dump "$SDIR/wine-after.txt"
   sim_restart
 }

@@ -5,12 +5,14 @@
 # followed by the accepted differences.
 #   run.sh [SCENARIO-FUNCTION...]   only these (default: all)
 # Environment: SOURCE_DIR, BINARY_DIR (the host build: varsetup, winsim),
-# WINDOWS_DIR (the Windows build: VARSETUP.EXE, tools/), KEEP_WINE_WORK=1
-# keeps the work folder, WINE_E2E_REQUIRED=1 turns "Wine cannot run here"
-# into a failure instead of a skip, SIM_ONLY=1 runs only the winsim half of
+# WINDOWS_DIR (the Windows build: VARSETUP.EXE, tools/; by default
+# build/windows or, under wine64, build/wine64), KEEP_WINE_WORK=1
+# keeps the work folder, WINE_FORCE_64=1 uses wine64 even where 32-bit
+# programs run, SIM_ONLY=1 runs only the winsim half of
 # each scenario and checks the expectations there (to try the scenarios on a
 # machine where Wine cannot run; it proves nothing about Wine).
-# Exit: 0 all passed, 1 a check failed, 77 Wine is not available.
+# Exit: 0 all passed, 1 a check failed or Wine is installed but cannot
+# run, 77 Wine is not installed.
 set -euo pipefail
 . "$(dirname "$0")/lib.sh"
 
@@ -21,11 +23,15 @@ for f in "$HERE_WINE"/scenarios/*.sh; do . "$f"; done
 
 if [ -n "${SIM_ONLY:-}" ]; then
   log "wine: SIM_ONLY: the Wine half of every scenario is left out"
-elif ! reason=$(wine_status); then
-  status=$?
-  echo "wine: skipped: $reason"
-  if [ "$status" = 2 ] && [ -n "${WINE_E2E_REQUIRED:-}" ]; then exit 1; fi
-  exit 77
+  WINDOWS_DIR=${WINDOWS_DIR:-$SOURCE_DIR/build/windows}
+else
+  status=0
+  wine_status || status=$?
+  case $status in
+    0) echo "$PLATFORM_NOTE" ;;
+    1) echo "wine: skipped: $WINE_REASON"; exit 77 ;;
+    *) echo "wine: FAILED: $WINE_REASON"; exit 1 ;;  # installed, so it must run
+  esac
 fi
 
 missing=()
@@ -36,7 +42,7 @@ for f in "$WINDOWS_DIR/VARSETUP.EXE" "$WINDOWS_DIR/tools/watcher.exe" \
   [ -e "$f" ] || missing+=("$f")
 done
 if [ ${#missing[@]} -gt 0 ]; then
-  echo "wine: missing build outputs (cmake --build --preset host and --preset windows): ${missing[*]}"
+  echo "wine: missing build outputs (cmake --build --preset host, and --preset windows or --preset wine64): ${missing[*]}"
   exit 1
 fi
 
