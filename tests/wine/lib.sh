@@ -168,6 +168,11 @@ make_template() {
     log "wineboot -i failed"; tail -5 "$WORK/template.log" >&2; return 1; }
   # No 2 s wait after each message box under a window-manager-less Xvfb.
   in_prefix "$TEMPLATE" "$WINE_BIN" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  # A new prefix holds Wine's placeholder files of its built-in ASPI DLLs;
+  # the installer takes WNASPI32.DLL as an ASPI layer already there and
+  # leaves its own alone.  The simulated machines start without one, so the
+  # prefixes do too (the built-in DLLs still load without the files).
+  find "$TEMPLATE/drive_c/windows" -maxdepth 2 \( -iname wnaspi32.dll -o -iname winaspi.dll \) -delete
   # The tools the harness runs inside each prefix.
   mkdir -p "$TEMPLATE/drive_c/harness"
   cp "$WINDOWS_DIR/tools/watcher.exe" "$WINDOWS_DIR/tools/winedump.exe" \
@@ -263,6 +268,36 @@ put_dir() {
                 "$(host_path "$(sim_base "$1")" "${1:3}")"; do
     rm -f "$target"
     mkdir -p "$target"
+  done
+}
+
+# with_payload VERSION: the component files of samples/payload (shared and
+# VERSION's own) beside VARSETUP.EXE on both sides, as `winsim new
+# --payload` puts them.
+with_payload() {
+  local f
+  for f in "$SOURCE_DIR"/samples/payload/* "$SOURCE_DIR/samples/payload/$1"/*; do
+    [ -f "$f" ] && put_file "$SETUP_DIR_WIN\\$(basename "$f")" "$f"
+  done
+  return 0
+}
+
+# with_disc LETTER: a CD-ROM drive holding the sample distribution disc.
+with_disc() {
+  with_cdrom "$1"
+  local f rel
+  while IFS= read -r f; do
+    rel=${f#"$SOURCE_DIR"/samples/disc/}
+    put_file "$1:\\${rel//\//\\}" "$f"
+  done < <(find "$SOURCE_DIR/samples/disc" -type f)
+}
+
+# remove_dir 'C:\PATH': the folder taken away on both sides.
+remove_dir() {
+  local target
+  for target in "$(host_path "$(drive_base "$1")" "${1:3}")" \
+                "$(host_path "$(sim_base "$1")" "${1:3}")"; do
+    rm -rf "$target"
   done
 }
 
@@ -435,7 +470,10 @@ sim_begin() {  # VERSION
   "$WINSIM" new "$MACHINE" --template "$1" >"$SDIR/sim.log" 2>&1 || {
     log "winsim new failed"; cat "$SDIR/sim.log" >&2; return 1; }
   local c=$MACHINE/drives/c
-  mkdir -p "$c/WINDOWS/SYSTEM32/DRIVERS" "$c/WINDOWS/INF" "$c/WINDOWS/SYSTEM" "$c/VARSETUP"
+  local d  # the template's own letter case where a folder exists already
+  for d in 'WINDOWS\SYSTEM32\DRIVERS' 'WINDOWS\INF' 'WINDOWS\SYSTEM' 'VARSETUP'; do
+    mkdir -p "$(host_path "$c" "$d")"
+  done
   sim_ini_set system 'C:\WINDOWS\SYSTEM32'
   sim_ini_set program 'C:\VARSETUP\VARSETUP.EXE'
   local ini
@@ -497,4 +535,15 @@ sim_compare() {
     done <<<"$out"
     check "winsim and Wine agree $phase the restart" test "$rc" = 0
   done
+}
+
+# The FNV-1a 64 hash of a host file, as the dumps print it.
+sim_fnv() {
+  python3 - "$1" <<'PY'
+import sys
+h = 0xcbf29ce484222325
+for b in open(sys.argv[1], "rb").read():
+    h = ((h ^ b) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
+print(f"{h:016x}")
+PY
 }
