@@ -474,13 +474,45 @@ sim_begin() {  # VERSION
   for d in 'WINDOWS\SYSTEM32\DRIVERS' 'WINDOWS\INF' 'WINDOWS\SYSTEM' 'VARSETUP'; do
     mkdir -p "$(host_path "$c" "$d")"
   done
-  sim_ini_set system 'C:\WINDOWS\SYSTEM32'
+  sim_move_system_dir 'C:\WINDOWS\SYSTEM32'
   sim_ini_set program 'C:\VARSETUP\VARSETUP.EXE'
   local ini
   ini=$(find "$c" -maxdepth 2 -iname system.ini -ipath '*windows*' | head -1)
   [ -n "$ini" ] || ini=$c/WINDOWS/SYSTEM.INI
   cp "$TEMPLATE/drive_c/windows/system.ini" "$ini"
   cp "$WINDOWS_DIR/VARSETUP.EXE" "$c/VARSETUP/VARSETUP.EXE"
+}
+
+# Makes DIR the machine's system directory, as Wine reports C:\windows\system32
+# in every version mode: the system DLLs of the template's system directory
+# (on 9x C:\WINDOWS\SYSTEM) are copied there and the [libraries] entries,
+# which say what each system DLL exports, follow them.  Without that a 9x
+# machine would find no Toolhelp in the KERNEL32.DLL of its system directory.
+sim_move_system_dir() {  # 'C:\WINDOWS\SYSTEM32'
+  local old
+  old=$(sed -n 's/^system=//p' "$MACHINE/machine.ini" | tr -d '\r' | head -1)
+  sim_ini_set system "$1"
+  [ "${old^^}" = "${1^^}" ] && return 0
+  local from to f
+  from=$(host_path "$MACHINE/drives/c" "${old:3}")
+  to=$(host_path "$MACHINE/drives/c" "${1:3}")
+  for f in "$from"/*; do
+    case ${f^^} in *.DLL) [ -f "$f" ] && cp -n "$f" "$to/" ;; esac
+  done
+  python3 - "$MACHINE/machine.ini" "$old" "$1" <<'PY'
+import sys, re
+path, old, new = sys.argv[1:]
+text = open(path, encoding="latin-1").read()
+out, section = [], ""
+for line in text.split("\n"):
+    m = re.match(r"\[(.*)\]", line)
+    if m:
+        section = m.group(1).lower()
+    elif section == "libraries" and line.upper().startswith(old.upper() + "\\"):
+        line = new + line[len(old):]
+    out.append(line)
+open(path, "w", encoding="latin-1").write("\n".join(out))
+PY
 }
 
 sim_cdrom() {  # letter
@@ -546,4 +578,37 @@ for b in open(sys.argv[1], "rb").read():
     h = ((h ^ b) * 0x100000001b3) & 0xFFFFFFFFFFFFFFFF
 print(f"{h:016x}")
 PY
+}
+
+# expect_file PHASE 'C:\PATH' [HOSTFILE]: the dump lists the file (names
+# compared without case, as Windows does), with HOSTFILE's bytes if given.
+expect_file() {
+  local want=${3:+$(sim_fnv "$3")}
+  check "$1 dump has file $2${3:+ = $(basename "$3")}" python3 - "$(dump_file "$1")" "$2" "$want" <<'PY'
+import sys
+dump, path, fnv = sys.argv[1:]
+for line in open(dump, encoding="latin-1"):
+    parts = line.rstrip("\n").split(" ")
+    if parts[0] == "file" and line.rstrip("\n").upper().endswith(" " + path.upper()):
+        if not fnv or f"fnv={fnv}" in line:
+            sys.exit(0)
+sys.exit(1)
+PY
+}
+
+# The realtime device's keys: HKLM\Enum\Root\REALTIME on 9x (written by the
+# installer), HKLM\SYSTEM\CurrentControlSet\Enum\ROOT\REALTIME on NT (made by
+# SetupAPI).
+expect_device() {  # PHASE
+  check "$1 dump has the realtime device" \
+    grep -Eiq '^key HKLM\\(SYSTEM\\CurrentControlSet\\)?Enum\\ROOT\\REALTIME\\' "$(dump_file "$1")"
+}
+
+# expect_boxes_in_order TEXT...: the boxes of the runs so far are exactly
+# these texts (as the journal quotes them), in this order.
+expect_boxes_in_order() {
+  local got want
+  got=$(sed -n 's/^messagebox .*text="\(.*\)"$/\1/p' "$SDIR/journal.txt")
+  want=$(printf '%s\n' "$@")
+  check "boxes in order: $(printf '%s | ' "$@")(got: ${got//$'\n'/ | })" test "$got" = "$want"
 }

@@ -11,33 +11,40 @@ clean_install() {  # NAME VERSION FAMILY
   put_dir 'C:\KORVIX'
   local old=$SDIR/old-wnaspi32.dll
   printf 'previous ASPI DLL\r\n' >"$old"
-  local device
   if [ "$3" = 9x ]; then
     put_file 'C:\WINDOWS\SYSTEM32\WINASPI.DLL' "$old"
   else
     put_file 'C:\WINDOWS\SYSTEM32\WNASPI32.DLL' "$old"
   fi
+  [ "$3" = 9x ] && put_dir 'C:\WINDOWS\SYSTEM32\IOSUBSYS'
   run_setup 'C:\KORVIX' korvix
   expect_exit 0
-  expect_boxes 0
-  expect_dump before '^file .* C:\\KORVIX\\KORVIXOEM\.DLL$'
-  expect_dump before '^file .* C:\\KORVIX\\korvix-de\.pdf$'
-  expect_dump before '^file .* C:\\KORVIX\\korvix-en\.pdf$'
-  expect_dump before '^device '
-  restart
-  local new_fnv old_fnv
   if [ "$3" = 9x ]; then
-    new_fnv=$(sim_fnv "$SOURCE_DIR/samples/payload/v2/WINASPI.9x")
-    expect_dump after "^file .*fnv=$new_fnv C:\\\\WINDOWS\\\\SYSTEM32\\\\WINASPI\\.DLL$"
-    old_fnv=$(sim_fnv "$old")
-    expect_dump after "^file .*fnv=$old_fnv C:\\\\WINDOWS\\\\SYSTEM32\\\\WINASPI\\.OLD$"
-    expect_dump after '^file .* C:\\WINDOWS\\SYSTEM32\\IOSUBSYS\\APIX\.VXD$'
+    # Wine reports C:\windows\system32 as the system directory in 9x mode
+    # too, and the 9x driver folder is that name with "32" appended.
+    expect_boxes 1
+    expect_dump before '^journal messagebox .*text="Unable to copy \\"FTD2XX\.SYS\\" to Drivers directory!"$'
   else
-    new_fnv=$(sim_fnv "$SOURCE_DIR/samples/payload/v2/WNASPI32.NT")
-    expect_dump after "^file .*fnv=$new_fnv C:\\\\WINDOWS\\\\SYSTEM32\\\\WNASPI32\\.DLL$"
-    old_fnv=$(sim_fnv "$old")
-    expect_dump after "^file .*fnv=$old_fnv C:\\\\WINDOWS\\\\SYSTEM32\\\\WNASPI32\\.OLD$"
-    expect_dump after '^file .* C:\\WINDOWS\\SYSTEM32\\DRIVERS\\ASPI32\.SYS$'
+    expect_boxes 0
+  fi
+  expect_file before 'C:\KORVIX\KORVIXOEM.DLL' "$SOURCE_DIR/samples/disc/OEM/KORVIXOEM.DLL"
+  expect_file before 'C:\KORVIX\korvix-de.pdf' "$SOURCE_DIR/samples/disc/DATA/DOC/korvix-de.pdf"
+  expect_file before 'C:\KORVIX\korvix-en.pdf' "$SOURCE_DIR/samples/disc/DATA/DOC/korvix-en.pdf"
+  expect_device before
+  restart
+  local v2=$SOURCE_DIR/samples/payload/v2
+  if [ "$3" = 9x ]; then
+    expect_file after 'C:\WINDOWS\SYSTEM32\WINASPI.DLL' "$v2/WINASPI.9x"
+    expect_file after 'C:\WINDOWS\SYSTEM32\WINASPI.OLD' "$old"
+    expect_file after 'C:\WINDOWS\SYSTEM32\WNASPI32.DLL' "$v2/WNASPI32.9x"
+    expect_file after 'C:\WINDOWS\SYSTEM32\IOSUBSYS\APIX.VXD' "$v2/APIX.9x"
+    expect_file after 'C:\WINDOWS\SYSTEM32\PULSARIO.DLL' "$v2/PULSARIO.DLL"
+  else
+    expect_file after 'C:\WINDOWS\SYSTEM32\WNASPI32.DLL' "$v2/WNASPI32.NT"
+    expect_file after 'C:\WINDOWS\SYSTEM32\WNASPI32.OLD' "$old"
+    expect_file after 'C:\WINDOWS\SYSTEM32\DRIVERS\ASPI32.SYS' "$v2/ASPI32.NT"
+    expect_file after 'C:\WINDOWS\SYSTEM\WINASPI.DLL' "$v2/WINASPI.NT"
+    expect_file after 'C:\WINDOWS\SYSTEM32\PULSARIO.EXE' "$v2/PULSARIO.EXE"
   fi
   scenario_end
 }
