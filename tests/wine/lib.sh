@@ -173,6 +173,9 @@ make_template() {
   # leaves its own alone.  The simulated machines start without one, so the
   # prefixes do too (the built-in DLLs still load without the files).
   find "$TEMPLATE/drive_c/windows" -maxdepth 2 \( -iname wnaspi32.dll -o -iname winaspi.dll \) -delete
+  # Windows keeps a 16-bit SYSTEM folder beside SYSTEM32 on NT as well (the
+  # simulated machines have it); a 64-bit prefix has none.
+  mkdir -p "$TEMPLATE/drive_c/windows/system"
   # The tools the harness runs inside each prefix.
   mkdir -p "$TEMPLATE/drive_c/harness"
   cp "$WINDOWS_DIR/tools/watcher.exe" "$WINDOWS_DIR/tools/winedump.exe" \
@@ -474,7 +477,10 @@ sim_begin() {  # VERSION
   for d in 'WINDOWS\SYSTEM32\DRIVERS' 'WINDOWS\INF' 'WINDOWS\SYSTEM' 'VARSETUP'; do
     mkdir -p "$(host_path "$c" "$d")"
   done
-  sim_move_system_dir 'C:\WINDOWS\SYSTEM32'
+  # Wine names both directories in lower case (C:\windows\system32); the
+  # names are written into WININIT.INI and the pending moves as reported.
+  sim_move_system_dir 'C:\windows\system32'
+  sim_ini_set windows 'C:\windows'
   sim_ini_set program 'C:\VARSETUP\VARSETUP.EXE'
   local ini
   ini=$(find "$c" -maxdepth 2 -iname system.ini -ipath '*windows*' | head -1)
