@@ -81,6 +81,10 @@ wine_status() {
     return 0
   fi
   local why32=${out:-wine32 not used}
+  # The clearer reason: the kernel refuses the 32-bit loader itself.
+  if [ -e /lib/ld-linux.so.2 ] && ! out=$(/lib/ld-linux.so.2 --version 2>&1 </dev/null); then
+    why32="32-bit loader: ${out##*: }"
+  fi
   if [ -x "$wine64" ] && out=$(WINEDEBUG=-all timeout 60 "$wine64" --version 2>&1); then
     WINE_MODE=64 WINE_BIN=$wine64 WINE_ARCH=win64
     export WINELOADER=$wine64
@@ -202,7 +206,7 @@ scenario_begin() {  # NAME VERSION
   : >"$SDIR/journal.txt"
   NEED_SERVER_RESTART=
   server_start "$PREFIX"
-  in_prefix "$PREFIX" "$WINE_BIN" reg add 'HKCU\Software\Wine' /v Version /d "$VERSION" /f >/dev/null 2>&1
+  prefix_reg 'HKCU\Software\Wine' Version REG_SZ "$VERSION"
   mkdir -p "$PREFIX/$SETUP_DIR_UNIX"
   cp "$WINDOWS_DIR/VARSETUP.EXE" "$PREFIX/$SETUP_DIR_UNIX/"
   sim_begin "$VERSION"
@@ -216,10 +220,34 @@ mirror_sim_registry() {
   "$WINSIM" dump "$MACHINE" -o "$SDIR/sim-initial.txt" >>"$SDIR/sim.log" 2>&1 || return 1
   local key name type data
   while IFS=$'\t' read -r key name type data; do
-    local which=(/v "$name"); [ -n "$name" ] || which=(/ve)
-    in_prefix "$PREFIX" "$WINE_BIN" reg add "$key" "${which[@]}" /t "$type" /d "$data" /f >/dev/null 2>&1 ||
-      log "cannot mirror $key\\$name into the prefix"
+    prefix_reg "$key" "$name" "$type" "$data"
   done < <(python3 "$HERE_WINE/compare_dumps.py" --scoped-values "$DUMPSPEC" "$SDIR/sim-initial.txt")
+}
+
+# Registry values for the prefix are gathered in one REGEDIT4 file and
+# imported by a single regedit run before the next program of the scenario
+# starts: one Wine process instead of one per value.
+prefix_reg() {  # KEY NAME TYPE DATA  (NAME empty: the default value)
+  local key=$1 name=$2 type=$3 data=$4 root=HKEY_LOCAL_MACHINE
+  case $key in HKCU\\*) root=HKEY_CURRENT_USER ;; esac
+  local file=$SDIR/prefix.reg
+  [ -s "$file" ] || printf 'REGEDIT4\r\n' >"$file"
+  local n=@ v
+  [ -n "$name" ] && n="\"$(reg_escape "$name")\""
+  case $type in
+    REG_DWORD) v=$(printf 'dword:%08x' "$data") ;;
+    *) v="\"$(reg_escape "$data")\"" ;;
+  esac
+  printf '\r\n[%s\\%s]\r\n%s=%s\r\n' "$root" "${key#*\\}" "$n" "$v" >>"$file"
+}
+reg_escape() { local t=${1//\\/\\\\}; printf '%s' "${t//\"/\\\"}"; }
+
+flush_prefix_reg() {
+  [ -s "$SDIR/prefix.reg" ] || return 0
+  cp "$SDIR/prefix.reg" "$PREFIX/drive_c/harness/prefix.reg"
+  in_prefix "$PREFIX" "$WINE_BIN" regedit /S 'C:\harness\prefix.reg' >/dev/null 2>&1 ||
+    log "regedit could not import the scenario's registry values"
+  rm -f "$SDIR/prefix.reg"
 }
 
 # A CD-ROM drive: a folder behind dosdevices/<letter>: with the drive type
@@ -228,7 +256,7 @@ with_cdrom() {  # LETTER
   local l; l=$(printf '%s' "$1" | tr 'A-Z' 'a-z')
   mkdir -p "$SDIR/cd-$l" "$PREFIX/dosdevices"
   ln -sfn "$SDIR/cd-$l" "$PREFIX/dosdevices/$l:"
-  in_prefix "$PREFIX" "$WINE_BIN" reg add 'HKLM\Software\Wine\Drives' /v "$l:" /d cdrom /f >/dev/null 2>&1
+  prefix_reg 'HKLM\Software\Wine\Drives' "$l:" REG_SZ cdrom
   NEED_SERVER_RESTART=1  # the drive configuration is read at server start
   sim_cdrom "$l"
 }
@@ -307,7 +335,7 @@ remove_dir() {
 # put_reg 'HKCU\Key\Path' NAME TEXT: a REG_SZ value (and its keys) on both sides.
 put_reg() {
   local key=$1 name=$2 data=$3
-  in_prefix "$PREFIX" "$WINE_BIN" reg add "$key" /v "$name" /d "$data" /f >/dev/null 2>&1
+  prefix_reg "$key" "$name" REG_SZ "$data"
   local hive=HKLM root=HKEY_LOCAL_MACHINE
   case $key in HKCU\\*) hive=HKCU; root=HKEY_CURRENT_USER ;; esac
   local file=$MACHINE/registry/$hive.reg
@@ -361,6 +389,7 @@ wine_dump() {  # OUTFILE
 
 run_setup() {  # [ARG...]  (Windows command-line arguments)
   local h=$PREFIX/drive_c/harness
+  flush_prefix_reg
   if [ -n "$NEED_SERVER_RESTART" ]; then
     stop_server "$PREFIX"
     server_start "$PREFIX"
