@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds everything (the Linux build over winsim and VARSETUP.EXE) and runs
-# every test.  Installs missing build dependencies first.
+# Builds everything (the Linux build over winsim, VARSETUP.EXE, and the same
+# sources as a 64-bit exe for wine64) and runs every test.  Installs missing
+# build dependencies first.
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/install-deps.sh
@@ -8,6 +9,9 @@ cmake --preset host >/dev/null
 cmake --build --preset host
 cmake --preset windows >/dev/null
 cmake --build --preset windows
+# The 64-bit build of the same sources, for the Wine tests where the kernel
+# cannot run 32-bit programs.
+cmake --preset wine64 >/dev/null && cmake --build --preset wine64
 rm -f build/host/fault_sweep/figures.txt
 ctest --preset host
 # Every platform call of a full run failed once, per machine template.

@@ -34,7 +34,12 @@ have_pkg "$clang_rt" || need+=("$clang_rt")
 add_i386=0
 if [ "$want_wine" = 1 ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then add_i386=1; fi
-  for p in wine xvfb x11-utils; do have_pkg "$p" || need+=("$p"); done
+  # wine64 and the 64-bit cross compiler: on kernels that cannot run 32-bit
+  # programs (no IA32 emulation) the Wine tests run a 64-bit build of the
+  # same sources (preset wine64); wine32 is installed for kernels that can.
+  for p in wine wine64 xvfb x11-utils g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64; do
+    have_pkg "$p" || need+=("$p")
+  done
   have_pkg wine32:i386 || need+=("wine32:i386")
 fi
 

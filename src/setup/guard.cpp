@@ -25,8 +25,11 @@ typedef DWORD(WINAPI *GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LP
 
 const DWORD kFirstIdBufferBytes = 1024;
 
-// The ANSI record of 32-bit Windows, the size Process32First/Next check.
-static_assert(sizeof(PROCESSENTRY32) == 296, "PROCESSENTRY32 must keep its 296-byte layout");
+// Process32First/Next check dwSize against the record of the program's own
+// width: 296 bytes in a 32-bit program (the shipped build), more in the
+// 64-bit build the Wine tests use where 32-bit programs cannot run.
+static_assert(sizeof(void *) != 4 || sizeof(PROCESSENTRY32) == 296,
+              "PROCESSENTRY32 must keep its 296-byte layout in a 32-bit program");
 
 template <typename Fn>
 Fn LookUp(HMODULE library, const char *name) {
@@ -62,7 +65,7 @@ bool WalkToolhelp(ProcessVisitor visitor, DWORD context) {
   }
   PROCESSENTRY32 entry;
   memset(&entry, 0, sizeof entry);
-  entry.dwSize = sizeof entry;  // 296, set again before every read
+  entry.dwSize = sizeof entry;  // set again before every read
   for (BOOL more = first(snapshot, &entry); more; more = next(snapshot, &entry)) {
     entry.szExeFile[sizeof entry.szExeFile - 1] = 0;
     if (!visitor(entry.th32ProcessID, entry.szExeFile, context)) break;
