@@ -52,3 +52,14 @@ clean_install() {  # NAME VERSION FAMILY
 scenario_clean_install_win98() { clean_install clean-install-win98 win98 9x; }
 scenario_clean_install_winxp() { clean_install clean-install-winxp winxp nt; }
 SCENARIO_LIST+=(scenario_clean_install_win98 scenario_clean_install_winxp)
+
+# The other versions of each family.  NT 4.0 is left out: Wine provides
+# NewDev.dll and PSAPI.DLL in its nt40 mode, which NT 4.0 never had, so its
+# device installation and process walk cannot be compared with the simulated
+# NT 4.0 machine.
+scenario_clean_install_win95() { clean_install clean-install-win95 win95 9x; }
+scenario_clean_install_winme() { clean_install clean-install-winme winme 9x; }
+scenario_clean_install_win2k() { clean_install clean-install-win2k win2k nt; }
+scenario_clean_install_win10() { clean_install clean-install-win10 win10 nt; }
+SCENARIO_LIST+=(scenario_clean_install_win95 scenario_clean_install_winme
+                scenario_clean_install_win2k scenario_clean_install_win10)
