@@ -23,7 +23,7 @@ fi
 
 need=()
 have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-for p in cmake make g++ clang libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3; do
+for p in cmake make g++ clang libgtest-dev g++-mingw-w64-i686 binutils-mingw-w64-i686 python3 bc; do
   have_pkg "$p" || need+=("$p")
 done
 # libFuzzer and the sanitizer runtimes of the default clang (fuzz/run.sh).
