@@ -12,10 +12,13 @@ cmake --build --preset windows
 # The 64-bit build of the same sources, for the Wine tests where the kernel
 # cannot run 32-bit programs.
 cmake --preset wine64 >/dev/null && cmake --build --preset wine64
-rm -f build/host/fault_sweep/figures.txt
+rm -f build/host/fault_sweep/figures.txt build/host/wine_e2e.txt
 ctest --preset host
 # Every platform call of a full run failed once, per machine template.
 cat build/host/fault_sweep/figures.txt
+# The end-to-end runs under Wine: the platform used, the summary line and the
+# accepted differences.
+grep -E '^wine: |^  (accepted|winsim-only): ' build/host/wine_e2e.txt || true
 # The unit suite again under AddressSanitizer and UBSan; the fault sweep,
 # which repeats the same code paths some 1300 times, is left to the host run.
 cmake --preset sanitize >/dev/null
