@@ -1,11 +1,20 @@
 // Odd and hostile inputs to a whole run: directories the system does not
 // report, arguments and paths beyond the usual limits, an application
-// directory that is missing or a file, a module path without a folder.
+// directory that is missing or a file, a module path without a folder, a
+// program started from a CD-ROM.
 // Whatever comes in, the run ends normally and writes only where it should.
 #include <gtest/gtest.h>
 
+#include <errno.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
+
+#include <windows.h>
 
 #include "installer_checks.h"
 
@@ -129,6 +138,93 @@ TEST(HostileInputs, DoubleByteArguments) {
   EXPECT_EQ(0, RunSetup());
   EXPECT_EQ(std::vector<std::string>{},
             StrayWrites(before, checks::Snapshot(), {Upper(dir) + "\\"}));
+}
+
+// The snapshot without the files below `prefix` (upper case), so that runs
+// started from different folders can be compared.
+winsim::MachineSnapshot Without(winsim::MachineSnapshot snapshot, const std::string &prefix) {
+  for (auto it = snapshot.files.begin(); it != snapshot.files.end();)
+    it = Upper(it->first).rfind(prefix, 0) == 0 ? snapshot.files.erase(it) : std::next(it);
+  return snapshot;
+}
+
+// Calls of the run that change the file system, named with a path on drive
+// `letter`: what a run from a disc must never attempt.  These are all the
+// writing file calls the product makes.
+std::vector<std::string> WritesOnDrive(const std::vector<std::string> &log, char letter) {
+  static const char *const kWriting[] = {"CopyFileA", "MoveFileExA", "DeleteFileA", "SetFileAttributesA",
+                                         "WritePrivateProfileStringA", "WritePrivateProfileSectionA"};
+  const std::string drive = std::string(" ") + letter + ":";
+  std::vector<std::string> found;
+  for (const std::string &line : log) {
+    std::string call = line.substr(0, line.find(' '));
+    bool writing = false;
+    for (const char *name : kWriting) writing = writing || call == name;
+    if (!writing) continue;
+    // CopyFileA reads its first path: only the target counts.
+    std::string paths = Upper(line.substr(call.size()));
+    if (call == "CopyFileA") paths = paths.substr(std::min(paths.size(), paths.find(' ', 1)));
+    if (paths.find(drive) != std::string::npos) found.push_back(line);
+  }
+  return found;
+}
+
+// SourceDir on a CD-ROM: the program runs as D:\SETUP\VARSETUP.EXE (current
+// directory there too) with the payload beside it on the disc.  The run
+// deploys exactly what the same run from a folder on the hard disk deploys,
+// and writes nothing to the disc, where winsim refuses every write with
+// access denied.
+TEST(HostileInputs, SourceDirOnCdRomDeploysAsFromAnyFolder) {
+  for (const char *name : {"win98", "winxp"}) {
+    SCOPED_TRACE(name);
+    winsim::MachineSnapshot fromDisk;
+    {
+      PayloadMachine machine(name);
+      const winsim::MachineSnapshot before = checks::Snapshot();
+      ASSERT_EQ(0, RunSetup());
+      // The run from the hard disk leaves its own folder alone too.
+      EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot()));
+      machine.Restart();
+      const std::string folder = Upper(machine.Source());
+      fromDisk = Without(checks::Snapshot(), folder.substr(0, folder.size() - 1));
+    }
+
+    TestMachine machine(name);
+    ASSERT_EQ(winsim::DriveKind::Cdrom, winsim::Config().drives['D']);
+    const std::string disc = winsim::DriveHostDir('D');
+    ASSERT_TRUE(mkdir(disc.c_str(), 0755) == 0 || errno == EEXIST) << disc;
+    const std::string program = winsim::Config().program;
+    const std::string image = machine.Exists(program) ? machine.Read(program) : "MZ";
+    machine.Remove(program.substr(0, program.rfind('\\')));
+    winsim::Config().program = "D:\\SETUP\\VARSETUP.EXE";
+    winsim::Config().currentDir = "D:\\SETUP";
+    winsim::Config().commandLine = "\"D:\\SETUP\\VARSETUP.EXE\"";
+    std::string error;
+    ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
+    ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
+    {
+      // The fixture writes with host calls; the disc itself refuses writes.
+      std::ofstream(machine.Host("D:\\SETUP") + "/VARSETUP.EXE", std::ios::binary) << image;
+      const std::string ini = winsim::Config().windowsDir + "\\SYSTEM.INI";
+      EXPECT_FALSE(CopyFileA(ini.c_str(), "D:\\SETUP\\PROBE.TXT", FALSE));
+      EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+    }
+    const winsim::MachineSnapshot before = checks::Snapshot();
+    winsim::EnableCallLog(true);
+    EXPECT_EQ(0, RunSetup());
+    const std::vector<std::string> calls = winsim::CallLog();
+    winsim::EnableCallLog(false);
+    const winsim::MachineSnapshot after = checks::Snapshot();
+    EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, after));
+    EXPECT_EQ(std::vector<std::string>{}, WritesOnDrive(calls, 'D'));
+    // The payload was read from the disc.
+    bool readFromDisc = false;
+    for (const std::string &line : calls)
+      readFromDisc = readFromDisc || (line.rfind("CopyFileA D:\\SETUP\\", 0) == 0);
+    EXPECT_TRUE(readFromDisc);
+    ASSERT_TRUE(winsim::RestartMachine(&error)) << error;
+    EXPECT_EQ("", winsim::DiffDumps(fromDisk, Without(checks::Snapshot(), "D:")));
+  }
 }
 
 }  // namespace
