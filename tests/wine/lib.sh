@@ -130,14 +130,15 @@ stop_xvfb() {
 
 # ---- prefixes ----
 
-# Runs a wine command in prefix $1 under a timeout.  With SIM_ONLY set (a
+# Runs a wine command in prefix $1 under a timeout (DLL_OVERRIDES, if a
+# scenario sets it, is added to Wine's DLL load order).  With SIM_ONLY set (a
 # machine where Wine cannot run) the Wine half of every step is left out and
 # the expectations are checked on the simulated machine instead.
 in_prefix() {
   [ -n "${SIM_ONLY:-}" ] && return 0
   local prefix=$1; shift
   WINEPREFIX=$prefix WINEARCH=$WINE_ARCH WINEDEBUG=${WINEDEBUG:--all} \
-    WINEDLLOVERRIDES="mscoree,mshtml=" timeout "$WINE_TIMEOUT" "$@"
+    WINEDLLOVERRIDES="mscoree,mshtml=${DLL_OVERRIDES:+;$DLL_OVERRIDES}" timeout "$WINE_TIMEOUT" "$@"
 }
 
 # Stops the wineserver of prefix $1 (and the programs still running in it).

@@ -6,6 +6,13 @@
 # process loads it; no marker may appear, and the run is otherwise the
 # normal one (exit 0, no box, the realtime device installed).  On winsim the
 # same files lie in the program folder and the dumps must agree as usual.
+#
+# Wine loads its own built-in copy of a library it ships whatever file the
+# path names, so a planted psapi.dll would never run under Wine's default
+# load order and the check would prove nothing.  The scenario lets native
+# files of both names load first, as Windows loads any file it finds (on XP
+# neither name is a KnownDLL); the placeholder files in system32 still load
+# the built-in libraries (observed with WINEDEBUG=+loaddll on Wine 8).
 
 PLANTED_NAMES=(NewDev.dll PSAPI.DLL)
 
@@ -16,6 +23,7 @@ planted_markers() {
 }
 
 planted_dlls() {  # NAME VERSION
+  DLL_OVERRIDES="psapi,newdev=n,b"
   scenario_begin "$1" "$2"
   with_payload v2
   local name
@@ -31,8 +39,9 @@ planted_dlls() {  # NAME VERSION
   done
   local markers; markers=$(planted_markers)
   check "no planted DLL was loaded (markers: ${markers//$'\n'/ })" test -z "$markers"
-  # The control: the same copies, loaded by their full paths, do leave
-  # their markers, so the check above can see a load when there is one.
+  # The control: the same copies, loaded by their full paths under the same
+  # load order, do leave their markers, so the check above sees a load when
+  # there is one.
   if [ -z "${SIM_ONLY:-}" ]; then
     for name in "${PLANTED_NAMES[@]}"; do
       in_prefix "$PREFIX" "$WINE_BIN" rundll32 "$SETUP_DIR_WIN\\$name,Nothing" >>"$SDIR/control.log" 2>&1 || true
@@ -43,6 +52,7 @@ planted_dlls() {  # NAME VERSION
     rm -f "$PREFIX"/drive_c/PLANTED-*.txt
   fi
   scenario_end
+  DLL_OVERRIDES=
 }
 
 scenario_planted_dlls_winxp() { planted_dlls planted-dlls-winxp winxp; }
