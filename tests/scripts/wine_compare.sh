@@ -19,7 +19,7 @@ expect() {  # DESCRIPTION EXPECTED-RC GREP-PATTERN-OR-EMPTY ARGS...
   fi
 }
 
-cat >"$t/spec" <<'S'
+cat >"$t/scope" <<'S'
 tree C:\KORVIX
 files %SYSDIR%\DRIVERS\*.SYS
 key HKCU\Software\Varentel
@@ -73,30 +73,30 @@ journal messagebox flags=? caption="Varentel Installation" text="x"
 journal exit 0
 D
 : >"$t/none"
-expect "equal in scope" 0 "" "$t/spec" "$t/sim" "$t/wine" "$t/none" s before
+expect "equal in scope" 0 "" "$t/scope" "$t/sim" "$t/wine" "$t/none" s before
 
 sed 's/size=3 fnv=0000000000000002/size=4 fnv=0000000000000004/' "$t/wine" >"$t/wine2"
 expect "a changed driver is unlisted" 1 '^unlisted: s before \[files\] \+ file .*P\.SYS$' \
-  "$t/spec" "$t/sim" "$t/wine2" "$t/none" s before
+  "$t/scope" "$t/sim" "$t/wine2" "$t/none" s before
 
 echo 's* | before | P\.SYS$ | driver differs for a reason' >"$t/acc"
 expect "listed difference accepted" 0 '^accepted: .*\(driver differs for a reason\)$' \
-  "$t/spec" "$t/sim" "$t/wine2" "$t/acc" s before
+  "$t/scope" "$t/sim" "$t/wine2" "$t/acc" s before
 expect "rule of another phase does not apply" 1 "unlisted" \
-  "$t/spec" "$t/sim" "$t/wine2" "$t/acc" s after
+  "$t/scope" "$t/sim" "$t/wine2" "$t/acc" s after
 
 grep -v 'exit 0' "$t/wine" >"$t/wine3"
 expect "journal difference found" 1 '\[journal\] - journal exit 0' \
-  "$t/spec" "$t/sim" "$t/wine3" "$t/none" s before
+  "$t/scope" "$t/sim" "$t/wine3" "$t/none" s before
 
 # Profile lines keep their order: a swapped pair is a difference.
 awk '/MinFileCache/{m=$0; next} {print} /\[VCache\]/ && !d {d=1}' "$t/wine" \
   | sed 's/^profile SYSTEM.INI | \[VCache\]$/profile SYSTEM.INI | MinFileCache=20480\nprofile SYSTEM.INI | [VCache]/' >"$t/wine4"
-expect "profile order matters" 1 '\[profiles\]' "$t/spec" "$t/sim" "$t/wine4" "$t/none" s before
+expect "profile order matters" 1 '\[profiles\]' "$t/scope" "$t/sim" "$t/wine4" "$t/none" s before
 
 echo 'bad line without fields' >"$t/badacc"
 expect "malformed accepted file is an error" 2 "expected SCENARIO" \
-  "$t/spec" "$t/sim" "$t/wine" "$t/badacc" s before
+  "$t/scope" "$t/sim" "$t/wine" "$t/badacc" s before
 
 echo "wine_compare: $passes passed, $fails failed"
 [ "$fails" = 0 ]

@@ -1,17 +1,17 @@
 #!/usr/bin/env python3
 """Compares the dump of a simulated machine with the dump of a Wine prefix.
 
-  compare_dumps.py SPEC SIMDUMP WINEDUMP ACCEPTED SCENARIO PHASE
+  compare_dumps.py SCOPE SIMDUMP WINEDUMP ACCEPTED SCENARIO PHASE
 
-Both dumps are the canonical dump format.  Only what SPEC (the same file
+Both dumps are the canonical dump format.  Only what SCOPE (the same file
 winedump reads) covers is compared: the Wine prefix holds a whole Windows
 installation, the simulated machine only a template.  Paths are compared
 without case (Wine's Windows directory is C:\\windows, a template's
 C:\\WINDOWS), and the style flags of message boxes are left out (the
 watcher cannot read them back from another process).
 
-  compare_dumps.py --scoped-values SPEC DUMP
-prints the REG_SZ and REG_DWORD values of DUMP inside SPEC's scope as
+  compare_dumps.py --scoped-values SCOPE DUMP
+prints the REG_SZ and REG_DWORD values of DUMP inside SCOPE's scope as
 "KEY<tab>NAME<tab>TYPE<tab>DATA" lines (to set a prefix up like a machine).
 
 Every remaining difference must match a line of ACCEPTED:
@@ -29,7 +29,7 @@ SORTED = {"files", "registry", "devices"}
 FILE_RE = re.compile(r"^(dir|file) +attr=\S+(?: size=\S+ fnv=\S+)? (.*)$")
 
 
-def read_spec(path, windir, sysdir):
+def read_scope(path, windir, sysdir):
     items = []
     for raw in open(path, encoding="latin-1"):
         line = raw.strip()
@@ -148,8 +148,8 @@ def unquote(text):
                   lambda m: chr(int(m.group(1)[1:], 16)) if len(m.group(1)) == 3 else m.group(1), body)
 
 
-def scoped_values(spec, dump):
-    items = read_spec(spec, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM32")
+def scoped_values(scope, dump):
+    items = read_scope(scope, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM32")
     for line in read_dump(dump)["registry"]:
         m = VALUE_RE.match(line)
         if not m or not in_key_scope(m.group(1), items):
@@ -178,13 +178,13 @@ def main(argv):
     if len(argv) != 7:
         print(__doc__, file=sys.stderr)
         return 2
-    spec, sim_path, wine_path, accepted_path, scenario, phase = argv[1:]
+    scope, sim_path, wine_path, accepted_path, scenario, phase = argv[1:]
     try:
         sim = read_dump(sim_path)
         wine = read_dump(wine_path)
         rules = read_accepted(accepted_path)
         # The simulated machine is set up with the directories Wine reports.
-        items = read_spec(spec, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM32")
+        items = read_scope(scope, "C:\\WINDOWS", "C:\\WINDOWS\\SYSTEM32")
         diffs = differences(normalise(sim, items), normalise(wine, items))
     except (OSError, ValueError, re.error) as e:
         print(f"compare_dumps: {e}", file=sys.stderr)

@@ -24,7 +24,7 @@ WINE_TIMEOUT=${WINE_TIMEOUT:-90}
 HERE_WINE=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 SOURCE_DIR=${SOURCE_DIR:-$(cd "$HERE_WINE/../.." && pwd)}
 BINARY_DIR=${BINARY_DIR:-$SOURCE_DIR/build/host}
-DUMPSPEC=$HERE_WINE/dumpspec.txt
+DUMPSCOPE=$HERE_WINE/dumpscope.txt
 ACCEPTED=$HERE_WINE/accepted-differences.txt
 
 # Where the product lives inside the prefix and on the simulated machine.
@@ -185,7 +185,7 @@ make_template() {
   mkdir -p "$TEMPLATE/drive_c/harness"
   cp "$WINDOWS_DIR/tools/watcher.exe" "$WINDOWS_DIR/tools/winedump.exe" \
      "$WINDOWS_DIR/tools/dummyapp.exe" "$TEMPLATE/drive_c/harness/"
-  cp "$DUMPSPEC" "$TEMPLATE/drive_c/harness/dumpspec.txt"
+  cp "$DUMPSCOPE" "$TEMPLATE/drive_c/harness/dumpscope.txt"
   wait_server "$TEMPLATE"
 }
 
@@ -222,7 +222,7 @@ mirror_sim_registry() {
   local key name type data
   while IFS=$'\t' read -r key name type data; do
     prefix_reg "$key" "$name" "$type" "$data"
-  done < <(python3 "$HERE_WINE/compare_dumps.py" --scoped-values "$DUMPSPEC" "$SDIR/sim-initial.txt")
+  done < <(python3 "$HERE_WINE/compare_dumps.py" --scoped-values "$DUMPSCOPE" "$SDIR/sim-initial.txt")
 }
 
 # Registry values for the prefix are gathered in one REGEDIT4 file and
@@ -383,7 +383,7 @@ wine_dump() {  # OUTFILE
   local out=$1
   cp "$SDIR/journal.txt" "$PREFIX/drive_c/harness/journal.txt"
   in_prefix "$PREFIX" "$WINE_BIN" 'C:\harness\winedump.exe' 'C:\harness\dump.txt' \
-    'C:\harness\dumpspec.txt' 'C:\harness\journal.txt' >"$SDIR/winedump.log" 2>&1 || {
+    'C:\harness\dumpscope.txt' 'C:\harness\journal.txt' >"$SDIR/winedump.log" 2>&1 || {
     log "winedump failed"; cat "$SDIR/winedump.log" >&2; return 1; }
   cp "$PREFIX/drive_c/harness/dump.txt" "$out"
 }
@@ -591,7 +591,7 @@ sim_compare() {
   for phase in before after; do
     [ -e "$SDIR/wine-$phase.txt" ] && [ -e "$SDIR/sim-$phase.txt" ] || continue
     set +e
-    out=$(python3 "$HERE_WINE/compare_dumps.py" "$DUMPSPEC" "$SDIR/sim-$phase.txt" \
+    out=$(python3 "$HERE_WINE/compare_dumps.py" "$DUMPSCOPE" "$SDIR/sim-$phase.txt" \
           "$SDIR/wine-$phase.txt" "$ACCEPTED" "$SCENARIO" "$phase")
     rc=$?
     set -e

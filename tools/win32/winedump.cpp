@@ -1,9 +1,9 @@
 // Writes the state of a Wine prefix that the installer touches, as a dump
 // that can be compared with the dump of a simulated machine.
 //
-//   winedump.exe OUTFILE SPECFILE [JOURNALFILE [EXITCODE]]
+//   winedump.exe OUTFILE SCOPEFILE [JOURNALFILE [EXITCODE]]
 //
-// SPECFILE says what to read, one item a line ('#' starts a comment;
+// SCOPEFILE says what to read, one item a line ('#' starts a comment;
 // %WINDIR% and %SYSDIR% stand for the Windows and system directories as
 // this process sees them):
 //   tree DIR            every file and folder below DIR
@@ -215,21 +215,21 @@ std::string Trim(const std::string &text) {
 
 int main(int argc, char **argv) {
   if (argc < 3 || argc > 5) {
-    fprintf(stderr, "usage: winedump OUTFILE SPECFILE [JOURNALFILE [EXITCODE]]\n");
+    fprintf(stderr, "usage: winedump OUTFILE SCOPEFILE [JOURNALFILE [EXITCODE]]\n");
     return 2;
   }
-  std::string spec;
-  if (!ReadWholeFile(argv[2], &spec)) {
+  std::string scope;
+  if (!ReadWholeFile(argv[2], &scope)) {
     fprintf(stderr, "winedump: cannot read %s\n", argv[2]);
     return 2;
   }
   Snapshot snapshot;
   size_t start = 0;
   int lineNumber = 0;
-  while (start <= spec.size()) {
-    size_t end = spec.find('\n', start);
-    if (end == std::string::npos) end = spec.size();
-    std::string line = Trim(spec.substr(start, end - start));
+  while (start <= scope.size()) {
+    size_t end = scope.find('\n', start);
+    if (end == std::string::npos) end = scope.size();
+    std::string line = Trim(scope.substr(start, end - start));
     start = end + 1;
     ++lineNumber;
     if (line.empty() || line[0] == '#') continue;
