@@ -18,9 +18,12 @@
 #include "payload.h"
 #include "pnp/pnp.h"
 #include "setup/setup.h"
+#include "installer_checks.h"
 #include "test_machine.h"
 
 namespace {
+
+using checks::SectionLines;
 
 const char kDriverKey[] = "System\\CurrentControlSet\\Services\\Class\\REALTIME\\PULS";
 const char kClassKey[] = "System\\CurrentControlSet\\Services\\Class\\REALTIME";
@@ -60,22 +63,6 @@ bool KeyExists(const std::string &key) {
   return winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), key) != nullptr;
 }
 
-// Lines of one section of a profile file's text (blank lines left out).
-std::vector<std::string> SectionLines(const std::string &text, const std::string &section) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  std::string line;
-  bool inside = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!line.empty() && line[0] == '[') {
-      inside = strcasecmp(line.c_str(), ("[" + section + "]").c_str()) == 0;
-      continue;
-    }
-    if (inside && !line.empty()) lines.push_back(line);
-  }
-  return lines;
-}
 
 // Message boxes of the installer that show `text` (all of them for "").
 int Boxes(const std::string &text = "") {

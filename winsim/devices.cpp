@@ -346,6 +346,20 @@ DWORD ElementFrom(DeviceSet *set, const SP_DEVINFO_DATA *data, Element **out) {
   return 0;
 }
 
+// Enters a call on one element of a set: counts it and applies the fault
+// rules (with the element's instance ID as its path), then checks the set
+// handle and the record.  Returns 0, or the error the call fails with.
+DWORD EnterElementCall(const char *call, HDEVINFO handle, const SP_DEVINFO_DATA *data,
+                       DeviceSet **set, Element **element) {
+  *set = SetFrom(handle);
+  *element = nullptr;
+  const char *id =
+      *set && ElementFrom(*set, data, element) == 0 ? (*element)->instanceId.c_str() : nullptr;
+  if (DWORD e = Fault(call, id)) return e;
+  if (!*set) return ERROR_INVALID_HANDLE;
+  return ElementFrom(*set, data, element);
+}
+
 GUID ClassGuidOf(reg::Key *device) {
   GUID g{};
   ParseGuid(ValueString(device, "ClassGUID"), &g);
@@ -626,18 +640,9 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               PDWORD type, PBYTE buffer, DWORD size, PDWORD required) {
-  DeviceSet *set = SetFrom(handle);
-  Element *element = nullptr;
-  if (DWORD e = Fault("SetupDiGetDeviceRegistryPropertyA",
-                      set && ElementFrom(set, data, &element) == 0 ? element->instanceId.c_str() : nullptr)) {
-    SetLastError(e);
-    return FALSE;
-  }
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (DWORD e = ElementFrom(set, data, &element)) {
+  DeviceSet *set;
+  Element *element;
+  if (DWORD e = EnterElementCall("SetupDiGetDeviceRegistryPropertyA", handle, data, &set, &element)) {
     SetLastError(e);
     return FALSE;
   }
@@ -695,18 +700,9 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               const BYTE *buffer, DWORD size) {
-  DeviceSet *set = SetFrom(handle);
-  Element *element = nullptr;
-  if (DWORD e = Fault("SetupDiSetDeviceRegistryPropertyA",
-                      set && ElementFrom(set, data, &element) == 0 ? element->instanceId.c_str() : nullptr)) {
-    SetLastError(e);
-    return FALSE;
-  }
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (DWORD e = ElementFrom(set, data, &element)) {
+  DeviceSet *set;
+  Element *element;
+  if (DWORD e = EnterElementCall("SetupDiSetDeviceRegistryPropertyA", handle, data, &set, &element)) {
     SetLastError(e);
     return FALSE;
   }

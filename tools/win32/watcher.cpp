@@ -23,28 +23,14 @@
 #include <string>
 #include <vector>
 
+#include "snapshot.h"
+
 namespace {
 
 const char kDialogClass[] = "#32770";
 // The control id of a message box's text (the same in Windows and Wine).
 const int kMessageTextId = 0xFFFF;
 
-std::string Quote(const std::string &text) {
-  std::string out = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += char(c);
-    } else if (c < 32 || c >= 127) {
-      char hex[8];
-      snprintf(hex, sizeof hex, "\\x%02x", c);
-      out += hex;
-    } else {
-      out += char(c);
-    }
-  }
-  return out + "\"";
-}
 
 std::string WindowText(HWND hwnd) {
   int length = GetWindowTextLengthA(hwnd);
@@ -147,7 +133,7 @@ int main(int argc, char **argv) {
       }
       std::string caption = WindowText(box);
       std::string text = MessageText(box);
-      AppendLine(log, "messagebox flags=? caption=" + Quote(caption) + " text=" + Quote(text));
+      AppendLine(log, "messagebox flags=? caption=" + winsim::QuoteText(caption) + " text=" + winsim::QuoteText(text));
       handled.insert(box);
       PressOk(box);
     }
