@@ -23,7 +23,10 @@
 
 namespace {
 
+using checks::ReadValue;
+using checks::RegRead;
 using checks::SectionLines;
+using checks::Sz;
 
 const char kDriverKey[] = "System\\CurrentControlSet\\Services\\Class\\REALTIME\\PULS";
 const char kClassKey[] = "System\\CurrentControlSet\\Services\\Class\\REALTIME";
@@ -31,33 +34,6 @@ const char kEnumKey[] = "Enum\\Root\\REALTIME\\PULS";
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kSettingsKey[] = "Software\\Varentel\\PULSARIO";
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
-struct RegRead {
-  bool found = false;
-  DWORD type = 0;
-  std::vector<BYTE> data;
-};
-
-RegRead ReadValue(const std::string &key, const std::string &name) {
-  RegRead out;
-  HKEY h;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, key.c_str(), 0, KEY_READ, &h) != ERROR_SUCCESS) return out;
-  DWORD size = 0;
-  if (RegQueryValueExA(h, name.c_str(), nullptr, &out.type, nullptr, &size) == ERROR_SUCCESS) {
-    out.data.resize(size);
-    out.found = RegQueryValueExA(h, name.c_str(), nullptr, &out.type, out.data.data(), &size) ==
-                ERROR_SUCCESS;
-    out.data.resize(size);
-  }
-  RegCloseKey(h);
-  return out;
-}
-
-std::vector<BYTE> Sz(const std::string &text) {
-  std::vector<BYTE> bytes(text.begin(), text.end());
-  bytes.push_back(0);
-  return bytes;
-}
 
 bool KeyExists(const std::string &key) {
   return winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), key) != nullptr;
