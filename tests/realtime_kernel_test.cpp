@@ -23,6 +23,7 @@
 
 namespace {
 
+using checks::PendingMoves;
 using checks::ReadValue;
 using checks::RegRead;
 using checks::SectionLines;
@@ -33,7 +34,6 @@ const char kClassKey[] = "System\\CurrentControlSet\\Services\\Class\\REALTIME";
 const char kEnumKey[] = "Enum\\Root\\REALTIME\\PULS";
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kSettingsKey[] = "Software\\Varentel\\PULSARIO";
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 bool KeyExists(const std::string &key) {
   return winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), key) != nullptr;
@@ -50,20 +50,6 @@ int Boxes(const std::string &text = "") {
   return count;
 }
 
-std::vector<std::string> PendingMoves() {
-  RegRead v = ReadValue(kSessionManager, "PendingFileRenameOperations");
-  std::vector<std::string> out;
-  std::string current;
-  for (BYTE b : v.data) {
-    if (b) {
-      current += static_cast<char>(b);
-    } else if (!current.empty()) {
-      out.push_back(current);
-      current.clear();
-    }
-  }
-  return out;
-}
 
 // A machine from a template with payload `version` beside the program, and
 // the product's platform family set from it.

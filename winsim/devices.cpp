@@ -346,6 +346,14 @@ DWORD ElementFrom(DeviceSet *set, const SP_DEVINFO_DATA *data, Element **out) {
   return 0;
 }
 
+// Enters a call on a whole set: counts it, applies the fault rules, and
+// checks the set handle.  Returns 0, or the error the call fails with.
+DWORD EnterSetCall(const char *call, const char *path, HDEVINFO handle, DeviceSet **set) {
+  if (DWORD e = Fault(call, path)) return e;
+  *set = SetFrom(handle);
+  return *set ? 0 : ERROR_INVALID_HANDLE;
+}
+
 // Enters a call on one element of a set: counts it and applies the fault
 // rules (with the element's instance ID as its path), then checks the set
 // handle and the record.  Returns 0, or the error the call fails with.
@@ -616,13 +624,9 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *classGuid, PCSTR enumerator, HW
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA data) {
-  if (DWORD e = Fault("SetupDiEnumDeviceInfo")) {
+  DeviceSet *set = nullptr;
+  if (DWORD e = EnterSetCall("SetupDiEnumDeviceInfo", nullptr, handle, &set)) {
     SetLastError(e);
-    return FALSE;
-  }
-  DeviceSet *set = SetFrom(handle);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA)) {
@@ -825,13 +829,9 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID *classGuid, HWND) {
 
 BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO handle, PCSTR deviceName, const GUID *classGuid,
                                      PCSTR description, HWND, DWORD flags, PSP_DEVINFO_DATA data) {
-  if (DWORD e = Fault("SetupDiCreateDeviceInfoA", deviceName)) {
+  DeviceSet *set = nullptr;
+  if (DWORD e = EnterSetCall("SetupDiCreateDeviceInfoA", deviceName, handle, &set)) {
     SetLastError(e);
-    return FALSE;
-  }
-  DeviceSet *set = SetFrom(handle);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   if (!deviceName || !classGuid) {
@@ -952,13 +952,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
-  if (DWORD e = Fault("SetupDiDestroyDeviceInfoList")) {
+  DeviceSet *set = nullptr;
+  if (DWORD e = EnterSetCall("SetupDiDestroyDeviceInfoList", nullptr, handle, &set)) {
     SetLastError(e);
-    return FALSE;
-  }
-  DeviceSet *set = SetFrom(handle);
-  if (!set) {
-    SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
   // Elements never registered disappear with the set.

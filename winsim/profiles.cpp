@@ -222,6 +222,15 @@ DWORD CopyList(const std::vector<std::string> &items, LPSTR out, DWORD nSize) {
   return nSize - 2;
 }
 
+// The checks every write makes before it touches the file: a section is
+// needed (ERROR_FILE_NOT_FOUND, as Windows answers), and a file name; then
+// the file is opened for writing.  Returns 0 or the error to report.
+DWORD ProfileBeginWrite(const char *section, const char *fileName, ProfileFile *file) {
+  if (!section) return ERROR_FILE_NOT_FOUND;
+  if (!fileName) return ERROR_INVALID_PARAMETER;
+  return ProfileOpenForWrite(fileName, file);
+}
+
 }  // namespace
 
 }  // namespace winsim
@@ -237,16 +246,8 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
   // All three NULL: the flush of the cached file.  Documented to return zero;
   // the last error is left as it was.
   if (!lpAppName && !lpKeyName && !lpString) return FALSE;
-  if (!lpAppName) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  if (!lpFileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   ProfileFile file;
-  if (DWORD e = ProfileOpenForWrite(lpFileName, &file)) {
+  if (DWORD e = ProfileBeginWrite(lpAppName, lpFileName, &file)) {
     SetLastError(e);
     return FALSE;
   }
@@ -291,16 +292,8 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCST
   }
   if (!lpAppName && !lpString) return FALSE;  // flush, as above
   if (!lpString) return WritePrivateProfileStringA(lpAppName, nullptr, nullptr, lpFileName);
-  if (!lpAppName) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
-  if (!lpFileName) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
   ProfileFile file;
-  if (DWORD e = ProfileOpenForWrite(lpFileName, &file)) {
+  if (DWORD e = ProfileBeginWrite(lpAppName, lpFileName, &file)) {
     SetLastError(e);
     return FALSE;
   }
