@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "machine.h"
 
 namespace winsim {
@@ -81,7 +82,7 @@ std::vector<SimModule> ModulesOf(const SimProcess &p) {
 // the executable file" on the NT family (reference 4.2).
 std::string ExeFileField(const SimProcess &p) {
   if (Config().Is9x()) return p.image;
-  size_t cut = p.image.rfind('\\');
+  size_t cut = FindLastChar(p.image, "\\");
   return cut == std::string::npos ? p.image : p.image.substr(cut + 1);
 }
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "machine.h"
 #include "textfile.h"
 
@@ -37,12 +38,8 @@ std::string ProfileTrim(const std::string &s) {
   return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
-bool ProfileSame(const std::string &a, const std::string &b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (toupper((unsigned char)a[i]) != toupper((unsigned char)b[i])) return false;
-  return true;
-}
+// Section and key names compare by characters of the code page.
+bool ProfileSame(const std::string &a, const std::string &b) { return EqualNoCase(a, b); }
 
 std::vector<ProfileLine> ProfileSplit(const std::string &data) {
   std::vector<ProfileLine> lines;

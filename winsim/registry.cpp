@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "codepage.h"
 #include "machine.h"
 #include "regfile.h"
 
@@ -31,11 +32,7 @@ std::set<RegHandle *> &Handles() {
 const REGSAM kReadRights = KEY_READ;  // KEY_QUERY_VALUE|KEY_ENUMERATE_SUB_KEYS|KEY_NOTIFY|READ_CONTROL
 const REGSAM kAllRights = KEY_ALL_ACCESS;
 
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
+std::string Upper(const std::string &s) { return UpperText(s); }
 
 // Resolves a handle: predefined roots carry every right.  Returns 0 or the
 // error code the call must return.
@@ -238,11 +235,15 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     lpClass[0] = 0;
   }
   if (lpcchClass) *lpcchClass = 0;
-  // Lengths of names are in characters without the zero.
+  // Lengths of names are in characters without the zero: Unicode
+  // characters on the NT family also for the "A" call (Microsoft's
+  // RegQueryInfoKeyA page), so a name of double-byte or UTF-8 characters may
+  // need more bytes than that in RegEnumKeyExA's buffer; the 9x registry
+  // keeps ANSI names and counts bytes.
   DWORD maxSub = 0, maxName = 0, maxData = 0;
-  for (const reg::Key *sub : key->subkeys) maxSub = std::max(maxSub, DWORD(sub->name.size()));
+  for (const reg::Key *sub : key->subkeys) maxSub = std::max(maxSub, DWORD(SystemLength(sub->name)));
   for (const reg::Value &v : key->values) {
-    maxName = std::max(maxName, DWORD(v.name.size()));
+    maxName = std::max(maxName, DWORD(SystemLength(v.name)));
     maxData = std::max(maxData, DWORD(v.data.size()));
   }
   if (lpcSubKeys) *lpcSubKeys = DWORD(key->subkeys.size());

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "codepage.h"
 #include "machine.h"
 #include "regfile.h"
 #include "textfile.h"
@@ -47,14 +48,8 @@ Store &S() {
   return store;
 }
 
-int CompareNoCase(const std::string &a, const std::string &b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    int x = toupper((unsigned char)a[i]), y = toupper((unsigned char)b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
+// Names compare by characters of the code page (codepage.h).
+int CompareNoCase(const std::string &a, const std::string &b) { return winsim::CompareNoCase(a, b); }
 
 const Key *HiveRoot(const Key *key) {
   while (key->parent) key = key->parent;
@@ -72,13 +67,8 @@ Hive *HiveOf(const Key *key) {
 // backslashes) are dropped, as Windows drops a trailing one.
 std::vector<std::string> SplitPath(const std::string &path) {
   std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
+  for (const std::string &part : SplitAtChar(path, '\\'))
+    if (!part.empty()) parts.push_back(part);
   return parts;
 }
 

@@ -180,6 +180,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 LPSTR WINAPI GetCommandLineA(void);
 UINT WINAPI GetACP(void);
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
+#define CP_UTF8 65001
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 
@@ -293,6 +294,8 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 #define IDOK 1
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+LPSTR WINAPI CharNextA(LPCSTR lpsz);
+LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent);
 
 /* ---- process entry ---- */
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);
