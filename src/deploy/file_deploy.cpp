@@ -6,10 +6,13 @@
 const char InstallerTitle[] = "Varentel Installation";
 
 std::string WithBackslash(std::string path, BYTE mode) {
-  // Only the last byte is looked at: a trailing 0x5C that is the second byte
-  // of a double-byte character counts as a backslash too.
+  // The last character is looked at, not the last byte: in a double-byte
+  // code page a name may end in a character whose second byte is 0x5C
+  // (Shift-JIS "\x83\x5C"), which is no backslash.
   if (path.empty()) return path;
-  bool trailing = path.back() == '\\';
+  const char *end = path.c_str() + path.size();
+  const char *last = CharPrevA(path.c_str(), end);
+  bool trailing = last + 1 == end && *last == '\\';
   if (mode == 1) {
     if (!trailing) path += '\\';
   } else if (trailing) {

@@ -47,6 +47,16 @@ std::string QueryDirectory(DirectoryQuery query) {
   return std::string(buffer.data(), length);
 }
 
+// Where the file name of a path begins: after its last backslash or colon
+// character (the second byte of a double-byte character may have the value
+// of either), 0 when it has none.
+size_t FileNameStart(const std::string &path) {
+  size_t start = 0;
+  for (const char *p = path.c_str(); *p; p = CharNextA(p))
+    if (*p == '\\' || *p == ':') start = size_t(p - path.c_str()) + 1;
+  return start;
+}
+
 // The full path of the running program, "" when it cannot be read whole.
 std::string ModulePath() {
   for (DWORD size = 261; size <= 32768; size *= 2) {
@@ -62,14 +72,12 @@ std::string ModulePath() {
 // after its last backslash or colon.
 std::string SourceDirectory() {
   std::string path = ModulePath();
-  size_t cut = path.find_last_of("\\:");
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+  return path.substr(0, FileNameStart(path));
 }
 
 void ShowProfileWriteError(const ProfileWriteError &error) {
   std::string module = ModulePath();
-  size_t cut = module.find_last_of("\\:");
-  if (cut != std::string::npos) module.erase(0, cut + 1);
+  module.erase(0, FileNameStart(module));
   char address[32];
   std::snprintf(address, sizeof address, "%p", const_cast<void *>(error.Address()));
   std::string text = "Exception ProfileWriteError in module " + module + " at " + address + ".\n" +
