@@ -80,20 +80,54 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_pair("winxp", "GetSystemDirectoryA"),
                       std::make_pair("winxp", "GetWindowsDirectoryA")));
 
-// Arguments longer than MAX_PATH and than 255 characters, naming folders
-// that do not exist: the disc copies fail silently, nothing lands elsewhere.
-TEST(HostileInputs, OverlongArgumentsEndNormally) {
+// The state after a whole run with `arguments` on a fresh machine with the
+// sample disc, and the stray writes of that run.
+struct ArgumentsRun {
+  winsim::MachineSnapshot after;
+  std::vector<std::string> stray, boxes;
+};
+
+ArgumentsRun RunWithArguments(const char *templateName, const std::string &arguments) {
+  PayloadMachine machine(templateName);
+  std::string error;
+  EXPECT_TRUE(winsim::InsertDisc('D', &error)) << error;
+  SetCommandLine(arguments);
+  const winsim::MachineSnapshot before = checks::Snapshot();
+  EXPECT_EQ(0, RunSetup());
+  ArgumentsRun run;
+  run.after = checks::Snapshot();
+  run.stray = StrayWrites(before, run.after, {"C:\\PROGRAM FILES\\KORVIX-STUDIO\\"});
+  run.boxes = checks::BoxTexts();
+  return run;
+}
+
+// An application directory of 300 characters: every target path in it
+// passes MAX_PATH, so the system refuses the three disc copies (CopyFileA
+// fails, silently); every other step runs as in a run without arguments.
+TEST(HostileInputs, ApplicationDirectoryBeyondMaxPathDiscCopiesRefusedOtherStepsAsUsual) {
   for (const char *name : {"win98", "winxp"}) {
-    PayloadMachine machine(name);
-    std::string error;
-    ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
-    const std::string longDir = "C:\\" + std::string(300, 'A');
-    const std::string longName = std::string(256, 'k');
-    SetCommandLine("\"" + longDir + "\" " + longName);
-    const winsim::MachineSnapshot before = checks::Snapshot();
-    EXPECT_EQ(0, RunSetup()) << name;
-    EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot())) << name;
-    EXPECT_TRUE(checks::BoxTexts().empty()) << name;
+    SCOPED_TRACE(name);
+    const ArgumentsRun longDir = RunWithArguments(name, "\"C:\\" + std::string(300, 'A') + "\" korvix");
+    const ArgumentsRun none = RunWithArguments(name, "");
+    EXPECT_EQ(std::vector<std::string>{}, longDir.stray);
+    EXPECT_TRUE(longDir.boxes.empty());
+    EXPECT_EQ("", winsim::DiffDumps(none.after, longDir.after));
+  }
+}
+
+// A manual base name of 256 characters: its path on the disc passes
+// MAX_PATH, so the look-up on the disc finds nothing (FindFirstFileA is
+// refused) and no manual is copied; the OEM module is copied as usual.
+TEST(HostileInputs, ManualNameBeyondMaxPathNotFoundOnDiscOemModuleStillCopied) {
+  for (const char *name : {"win98", "winxp"}) {
+    SCOPED_TRACE(name);
+    const std::string appDir = "\"C:\\Program Files\\Korvix-Studio\"";
+    const ArgumentsRun longName = RunWithArguments(name, appDir + " " + std::string(256, 'k'));
+    const ArgumentsRun oemOnly = RunWithArguments(name, appDir);
+    EXPECT_EQ(std::vector<std::string>{}, longName.stray);
+    EXPECT_TRUE(longName.boxes.empty());
+    EXPECT_EQ(1u, oemOnly.after.files.count("C:\\Program Files\\Korvix-Studio\\KORVIXOEM.DLL"));
+    EXPECT_EQ("", winsim::DiffDumps(oemOnly.after, longName.after));
   }
 }
 
