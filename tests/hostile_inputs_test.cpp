@@ -131,6 +131,45 @@ TEST(HostileInputs, ManualNameBeyondMaxPathNotFoundOnDiscOemModuleStillCopied) {
   }
 }
 
+// The program in a folder so deep that SourceDir plus a component name of
+// more than ten characters passes MAX_PATH: the system refuses those
+// sources, so their deployment finds no file (no box) and their staging
+// copies fail (nothing queued); the shorter names deploy as usual.
+TEST(HostileInputs, SourceDirNearMaxPathLongerSourcesSkippedNothingQueuedWithoutItsFile) {
+  for (const char *name : {"win98", "winxp"}) {
+    SCOPED_TRACE(name);
+    TestMachine machine(name);
+    const std::string folder = "C:\\" + std::string(245, 'S');  // SourceDir: 249 characters
+    winsim::Config().program = folder + "\\V.EXE";
+    winsim::Config().currentDir = folder;
+    winsim::Config().commandLine = "\"" + winsim::Config().program + "\"";
+    std::string error;
+    ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
+    machine.Write(winsim::Config().program, "MZ");
+    ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
+    const winsim::MachineSnapshot before = checks::Snapshot();
+    EXPECT_EQ(0, RunSetup());
+    const winsim::MachineSnapshot after = checks::Snapshot();
+    EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, after));
+    EXPECT_TRUE(checks::BoxTexts().empty());
+    // CX_USB.INF (10 characters) still fits; PULSARIO.VXD (12) does not.
+    EXPECT_EQ(1u, after.files.count(winsim::Config().windowsDir + "\\INF\\CX_USB.INF"));
+    EXPECT_EQ(0u, after.files.count(winsim::Config().windowsDir + "\\INF\\MAYA51USB.INF"));
+    // Every queued replacement has its staged file; backups (to .OLD) may
+    // name a live file that is absent.
+    std::vector<std::string> queuedWithoutFile;
+    for (const auto &move : after.pendingMoves)
+      if (Upper(move.second).find(".OLD") == std::string::npos && !machine.Exists(move.first.substr(4)))
+        queuedWithoutFile.push_back(move.first);
+    const std::string wininit = winsim::Config().windowsDir + "\\WININIT.INI";
+    for (const std::string &line : checks::SectionLines(machine.Exists(wininit) ? machine.Read(wininit) : "", "rename")) {
+      const std::string source = line.substr(line.find('=') + 1);
+      if (Upper(line).find(".OLD=") == std::string::npos && !machine.Exists(source)) queuedWithoutFile.push_back(source);
+    }
+    EXPECT_EQ(std::vector<std::string>{}, queuedWithoutFile);
+  }
+}
+
 // An application "directory" that is a file, and one that does not exist:
 // the file is left as it was and no folder is created.
 TEST(HostileInputs, ApplicationDirectoryThatIsAFileOrMissing) {
@@ -160,12 +199,13 @@ TEST(HostileInputs, ModulePathWithoutBackslash) {
 }
 
 // Double-byte names (Shift-JIS, whose second byte may be 0x5C) in both
-// arguments: the disc copies go into the folder named, nowhere else.
+// arguments on a Japanese machine: the disc copies go into the folder named,
+// nowhere else.
 TEST(HostileInputs, DoubleByteArguments) {
-  PayloadMachine machine("winxp");
+  PayloadMachine machine("winxp-ja");
   std::string error;
   ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
-  const std::string dir = "C:\\\x95\x5C\x8E\xA6";  // a folder whose name ends in 0x5C's lead byte pair
+  const std::string dir = "C:\\\x95\x5C\x8E\xA6";  // a folder named with a 0x5C second byte
   machine.MakeDir(dir);
   SetCommandLine("\"" + dir + "\" \x83\x5C\x83\x74\x83\x67");
   const winsim::MachineSnapshot before = checks::Snapshot();
