@@ -186,3 +186,17 @@ TEST(RegistryNames, LongestSubkeyNameInCharacters) {
 }
 
 }  // namespace
+
+namespace {
+
+// A section name whose double-byte character ends in 0x5D ("]"): the
+// second write finds the section the first one made.
+TEST(ProfileNames, SectionNameWithA5DSecondByte) {
+  TestMachine m("winxp-ja");
+  const std::string section = "A\x81\x5D" "B";  // Shift-JIS "A‐B"
+  ASSERT_TRUE(WritePrivateProfileStringA(section.c_str(), "k", "one", "test.ini"));
+  ASSERT_TRUE(WritePrivateProfileStringA(section.c_str(), "k", "two", "test.ini"));
+  EXPECT_EQ("[" + section + "]\r\nk=two\r\n", m.Read(winsim::Config().windowsDir + "\\test.ini"));
+}
+
+}  // namespace

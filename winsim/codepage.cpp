@@ -154,6 +154,15 @@ std::vector<std::string> SplitChars(const std::string &text) {
   return chars;
 }
 
+size_t FindFirstChar(const std::string &text, const char *set) {
+  for (size_t at = 0; at < text.size();) {
+    size_t n = CharBytes(text, at);
+    if (n == 1 && text[at] && strchr(set, text[at])) return at;
+    at += n;
+  }
+  return std::string::npos;
+}
+
 size_t FindLastChar(const std::string &text, const char *set) {
   size_t found = std::string::npos;
   for (size_t at = 0; at < text.size();) {

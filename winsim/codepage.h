@@ -40,6 +40,9 @@ bool CodePageLeadByte(UINT codePage, BYTE byte);
 size_t CharBytes(const std::string &text, size_t at);
 // The text split into its characters.
 std::vector<std::string> SplitChars(const std::string &text);
+// Position of the first character that is one of the single-byte
+// characters in `set`, or npos.
+size_t FindFirstChar(const std::string &text, const char *set);
 // Position of the last character that is one of the single-byte characters
 // in `set` ("\\/" for path separators), or npos.
 size_t FindLastChar(const std::string &text, const char *set);

@@ -77,7 +77,7 @@ bool IsEntry(const ProfileLine &l) { return !IsBlank(l) && !IsComment(l) && !IsH
 
 std::string HeaderName(const ProfileLine &l) {
   std::string t = ProfileTrim(l.text);
-  size_t close = t.find(']');
+  size_t close = FindFirstChar(t, "]");  // a second byte may be 0x5D
   return ProfileTrim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
 }
 
