@@ -1,5 +1,5 @@
 // The ANSI code page of a machine: paths are split and names compared by
-// characters, the ANSI file calls refuse paths of MAX_PATH characters, and
+// characters, the ANSI file calls refuse paths longer than MAX_PATH, and
 // the registry counts name lengths in characters.
 #include <gtest/gtest.h>
 
@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(CodePages, PagePaths, ::testing::ValuesIn(kPages),
                                   std::to_string(info.param.codePage);
                          });
 
-// The codes each ANSI file call gives for a missing path of 259 and of 260
+// The codes each ANSI file call gives for a missing path of 260 and of 261
 // characters; the NT family counts a double-byte character as one, the 9x
 // family counts bytes.
 std::string CodesFor(const std::string &path) {
@@ -114,7 +114,7 @@ std::string CodesFor(const std::string &path) {
   return codes;
 }
 
-TEST(MaxPath, AnsiFileCallsRefusePathsOfMaxPathCharacters) {
+TEST(MaxPath, AnsiFileCallsRefusePathsLongerThanMaxPath) {
   struct Row {
     const char *templateName;
     const char *folder;  // missing: an accepted path gives 3
@@ -128,12 +128,12 @@ TEST(MaxPath, AnsiFileCallsRefusePathsOfMaxPathCharacters) {
                               "DeleteFileA=206 CopyFileA(src)=206 CopyFileA(dst)=3 ";
   const std::string wide = "\x95\x5C";  // Shift-JIS, two bytes
   const Row rows[] = {
-      {"winxp", "C:\\MISSING\\", "a", 248, fits + "MoveFileExA(delay)=ok "},         // 259 characters
-      {"winxp", "C:\\MISSING\\", "a", 249, refused + "MoveFileExA(delay)=206 "},     // 260
-      {"winxp-ja", "C:\\MISSING\\", wide, 248, fits + "MoveFileExA(delay)=ok "},     // 259 (507 bytes)
-      {"winxp-ja", "C:\\MISSING\\", wide, 249, refused + "MoveFileExA(delay)=206 "}, // 260
-      {"win98-ja", "C:\\MISSING\\", "a", 248, fits + "MoveFileExA(delay)=120 "},     // 259 bytes
-      {"win98-ja", "C:\\MISSIN\\", wide, 125, refused + "MoveFileExA(delay)=120 "},  // 260 bytes
+      {"winxp", "C:\\MISSING\\", "a", 249, fits + "MoveFileExA(delay)=ok "},         // 260 characters
+      {"winxp", "C:\\MISSING\\", "a", 250, refused + "MoveFileExA(delay)=206 "},     // 261
+      {"winxp-ja", "C:\\MISSING\\", wide, 249, fits + "MoveFileExA(delay)=ok "},     // 260 (509 bytes)
+      {"winxp-ja", "C:\\MISSING\\", wide, 250, refused + "MoveFileExA(delay)=206 "}, // 261
+      {"win98-ja", "C:\\MISSING\\", "a", 249, fits + "MoveFileExA(delay)=120 "},     // 260 bytes
+      {"win98-ja", "C:\\MISSING\\", wide, 125, refused + "MoveFileExA(delay)=120 "}, // 261 bytes
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(std::string(row.templateName) + " " + std::to_string(row.count));

@@ -356,23 +356,28 @@ bool EndsWithSeparator(const char *path) {
   return last != std::string::npos && last + 1 == strlen(path);
 }
 
-// The ANSI file calls take paths of fewer than MAX_PATH characters (260
-// with the terminating zero; Microsoft's "Maximum Path Length Limitation").
-// On the NT family the "A" call first converts its (first) name into the
-// thread's static Unicode buffer; a name that does not fit fails with
+// Microsoft's "Maximum Path Length Limitation" gives MAX_PATH (260)
+// characters with the terminating zero as the limit of the ANSI file calls.
+// What the NT family refuses is a name that does not fit where the "A" call
+// converts its (first) name: the thread's static Unicode buffer of MAX_PATH
+// + 1 characters; a name longer than MAX_PATH characters fails with
 // ERROR_FILENAME_EXCED_RANGE (206) before anything is looked at (the
 // file_name_AtoW conversion in Wine's kernelbase and ReactOS's kernel32).
+// Observed under Wine 8 (wine64): GetFileAttributesA of a missing path of
+// 260 characters gives 3, of 261 characters 206; CopyFileA with a source of
+// 300 characters 206, with a target of 300 characters in a missing folder 3;
+// MoveFileExA(..., DELAY_UNTIL_REBOOT) with a source of 300 characters 206.
 // A second name (the target of CopyFileA and MoveFileExA) is converted into
-// an allocated buffer and refused by the path parsing of the "W" call
-// instead, with ERROR_PATH_NOT_FOUND (3) -- the code commonly reported for
-// paths beyond MAX_PATH, not confirmed here.  The 9x family counts bytes and
-// is given the same codes (not confirmed).  The full path counts too: a
+// an allocated buffer and fails in the path parsing of the "W" call with
+// ERROR_PATH_NOT_FOUND (3), as the code above; that Windows refuses it at
+// the same length is not confirmed.  The 9x family counts bytes and is
+// given the same codes (not confirmed).  The full path counts too: a
 // relative name joined to the current directory must fit as well.
 DWORD FileNameLengthError(const char *path, bool firstName) {
   if (!path) return 0;
   std::string full;
-  bool tooLong = SystemLength(path) >= MAX_PATH ||
-                 (FileAbsolutePath(path, &full) == 0 && SystemLength(full) >= MAX_PATH);
+  bool tooLong = SystemLength(path) > MAX_PATH ||
+                 (FileAbsolutePath(path, &full) == 0 && SystemLength(full) > MAX_PATH);
   if (!tooLong) return 0;
   return firstName ? ERROR_FILENAME_EXCED_RANGE : ERROR_PATH_NOT_FOUND;
 }

@@ -238,7 +238,9 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
   // Lengths of names are in characters without the zero: Unicode
   // characters on the NT family also for the "A" call (Microsoft's
   // RegQueryInfoKeyA page), so a name of double-byte or UTF-8 characters may
-  // need more bytes than that in RegEnumKeyExA's buffer; the 9x registry
+  // need more bytes than that in RegEnumKeyExA's buffer (observed under
+  // Wine 8 with code page 932: a two-character Shift-JIS name is reported
+  // as 2, and RegEnumKeyExA with a buffer of 3 gives 234); the 9x registry
   // keeps ANSI names and counts bytes.
   DWORD maxSub = 0, maxName = 0, maxData = 0;
   for (const reg::Key *sub : key->subkeys) maxSub = std::max(maxSub, DWORD(SystemLength(sub->name)));
