@@ -69,7 +69,8 @@ std::string RegPath(HKEY hKey, const char *sub) {
 bool RegIsDenied(const std::string &fullPath) {
   std::string path = Upper(fullPath);
   while (!path.empty() && path.back() == '\\') path.pop_back();
-  for (const std::string &denied : Config().deniedKeys) {
+  for (const std::string &listed : Config().deniedKeys) {
+    const std::string denied = Upper(listed);
     if (path == denied) return true;
     if (path.size() > denied.size() && path.compare(0, denied.size(), denied) == 0 &&
         path[denied.size()] == '\\')
