@@ -40,9 +40,15 @@ bool IsContinuation(unsigned char b) { return (b & 0xC0) == 0x80; }
 size_t Utf8Length(const std::string &text, size_t at) {
   unsigned char b = (unsigned char)text[at];
   size_t need = b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3 : b >= 0xF0 && b <= 0xF4 ? 4 : 1;
-  if (at + need > text.size()) return 1;
+  if (need == 1 || at + need > text.size()) return 1;
   for (size_t i = 1; i < need; ++i)
     if (!IsContinuation((unsigned char)text[at + i])) return 1;
+  // No overlong forms, surrogates or code points above U+10FFFF (the
+  // well-formed sequences of the Unicode standard, table 3-7).
+  unsigned char second = (unsigned char)text[at + 1];
+  if ((b == 0xE0 && second < 0xA0) || (b == 0xED && second > 0x9F) || (b == 0xF0 && second < 0x90) ||
+      (b == 0xF4 && second > 0x8F))
+    return 1;
   return need;
 }
 
