@@ -119,7 +119,7 @@ TEST(Wow64, LookUpsAndWhatA32BitCallerCannotDo) {
   // With redirection off, System32 is the native folder.
   PVOID old = nullptr;
   ASSERT_TRUE(Wow64DisableWow64FsRedirection(&old));
-  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\Windows\\System32\\wnaspi32.dll"));
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\Windows\\System32\\WNASPI32.DLL"));
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("C:\\Windows\\System32\\drivers\\..\\..\\SysWOW64\\nothere"));
   ASSERT_TRUE(Wow64RevertWow64FsRedirection(old));
   // No device installation from a 32-bit process.

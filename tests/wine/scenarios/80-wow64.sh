@@ -1,7 +1,7 @@
 # The 32-bit program on 64-bit Windows: the i686 VARSETUP.EXE in a win64
 # prefix, where it runs under WOW64, compared with winsim's 64-bit Windows 10
-# machine.  The prefix has SysWOW64\drivers (as Windows has it) and an ASPI
-# DLL of each width in the two system folders.  The harness tools are the
+# machine.  The prefix has SysWOW64\drivers (as Windows has it) and a 64-bit
+# WNASPI32.DLL in the native System32 only.  The harness tools are the
 # 64-bit ones (build/wine64): the dump then reads the native System32 and
 # registry, and the dummy application is a 64-bit KORVIX.EXE.  This needs
 # 32-bit and 64-bit Wine and both Windows builds; where the kernel cannot
@@ -42,6 +42,9 @@ make_wow64_template() {
   cp "$WOW64_TOOLS/watcher.exe" "$WOW64_TOOLS/winedump.exe" "$WOW64_TOOLS/dummyapp.exe" \
      "$WOW64_TEMPLATE/drive_c/harness/"
   cp "$DUMPSCOPE" "$WOW64_TEMPLATE/drive_c/harness/dumpscope.txt"
+  # Wine's placeholder files of its built-in ASPI DLLs: none in the 32-bit
+  # folder, as on the simulated machine (the native one is set per scenario).
+  find "$WOW64_TEMPLATE/drive_c/windows" -maxdepth 2 \( -iname wnaspi32.dll -o -iname winaspi.dll \) -delete
   wait_server "$WOW64_TEMPLATE"
 }
 
@@ -62,9 +65,7 @@ wow64_begin() {  # NAME
   [ "$(basename "$d")" = syswow64 ] || mv "$d" "$(dirname "$d")/syswow64"
   mkdir -p "$(dirname "$d")/syswow64/drivers"
   printf '64-bit ASPI DLL\r\n' >"$SDIR/aspi64.dll"
-  printf '32-bit ASPI DLL\r\n' >"$SDIR/aspi32.dll"
-  put_file 'C:\windows\system32\wnaspi32.dll' "$SDIR/aspi64.dll"
-  put_file 'C:\windows\syswow64\wnaspi32.dll' "$SDIR/aspi32.dll"
+  put_file 'C:\windows\system32\WNASPI32.DLL' "$SDIR/aspi64.dll"
 }
 
 wow64_end() {
@@ -89,9 +90,9 @@ scenario_wow64_clean_install_win10() {
   expect_boxes 0
   restart
   local v2=$SOURCE_DIR/samples/payload/v2
-  expect_file after 'C:\windows\system32\wnaspi32.dll' "$SDIR/aspi64.dll"
+  expect_file after 'C:\windows\system32\WNASPI32.DLL' "$SDIR/aspi64.dll"
   expect_file after 'C:\windows\syswow64\WNASPI32.DLL' "$v2/WNASPI32.NT"
-  expect_file after 'C:\windows\syswow64\WNASPI32.OLD' "$SDIR/aspi32.dll"
+  expect_file after 'C:\windows\syswow64\DRIVERS\ASPI32.SYS' "$v2/ASPI32.NT"
   expect_file after 'C:\windows\syswow64\PULSARIO.DLL' "$v2/PULSARIO.DLL"
   expect_file after 'C:\windows\syswow64\PULSARIO.EXE' "$v2/PULSARIO.EXE"
   expect_no_dump after '^file .*\.(DL|EX|NT)$'
