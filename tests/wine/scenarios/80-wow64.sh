@@ -95,8 +95,8 @@ scenario_wow64_clean_install_win10() {
   expect_file after 'C:\windows\syswow64\DRIVERS\ASPI32.SYS' "$v2/ASPI32.NT"
   expect_file after 'C:\windows\syswow64\PULSARIO.DLL' "$v2/PULSARIO.DLL"
   expect_file after 'C:\windows\syswow64\PULSARIO.EXE' "$v2/PULSARIO.EXE"
-  expect_no_dump after '^file .*\.(DL|EX|NT)$'
-  expect_no_dump after 'system32\\PULSARIO'
+  expect_no_dump after '^file .* C:\\(windows|Windows|WINDOWS)\\.*\.(DL|EX|NT)$'
+  expect_no_dump after '[Ss][Yy][Ss][Tt][Ee][Mm]32\\PULSARIO'
   wow64_end
 }
 
