@@ -214,6 +214,32 @@ TEST_P(Wow64Run, FullRunAndRestartInstallInto32BitViewAndLeaveTheNativeOneAlone)
   EXPECT_EQ((std::vector<std::string>{"restart"}), after.journal);
 }
 
+// A second run before the restart finds the ASPI moves of the first one
+// pending (they name SysWOW64 as queued) and queues none of them again.
+TEST(Wow64, SecondRunBeforeTheRestartQueuesNoAspiMoveTwice) {
+  TestMachine machine("win10-64");
+  std::string error;
+  ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
+  for (int run = 0; run < 2; ++run) {
+    ApplicationFound = false;
+    winsim::ResetModules();
+    BindNewDev();
+    EXPECT_EQ(0, RunSetup());
+    ReleaseNewDev();
+  }
+  std::string aspi;
+  for (const std::string &line : TextLines(Pending()))
+    if (line.find("ASPI") != std::string::npos) aspi += line + "\n";
+  EXPECT_EQ(
+      "\\??\\C:\\Windows\\SysWOW64\\Drivers\\ASPI32.SYS -> !\\??\\C:\\Windows\\SysWOW64\\Drivers\\ASPI32.OLD\n"
+      "\\??\\C:\\Windows\\SysWOW64\\Drivers\\ASPI32.NT -> !\\??\\C:\\Windows\\SysWOW64\\Drivers\\ASPI32.SYS\n"
+      "\\??\\C:\\Windows\\SysWOW64\\WNASPI32.DLL -> !\\??\\C:\\Windows\\SysWOW64\\WNASPI32.OLD\n"
+      "\\??\\C:\\Windows\\SysWOW64\\WNASPI32.NT -> !\\??\\C:\\Windows\\SysWOW64\\WNASPI32.DLL\n"
+      "\\??\\C:\\Windows\\SYSTEM\\WINASPI.DLL -> !\\??\\C:\\Windows\\SYSTEM\\WINASPI.OLD\n"
+      "\\??\\C:\\Windows\\SYSTEM\\WINASPI.NT -> !\\??\\C:\\Windows\\SYSTEM\\WINASPI.DLL\n",
+      aspi);
+}
+
 INSTANTIATE_TEST_SUITE_P(Templates, Wow64Run, ::testing::Values("win10-64", "win7-64"));
 
 }  // namespace
