@@ -18,7 +18,7 @@ wow64_unavailable() {
     echo "32-bit programs cannot run on this kernel, and WOW64 runs the i686 program with 32-bit Wine"
     return 0
   fi
-  [ -x /usr/lib/wine/wine64 ] || { echo "wine64 is not installed (a win64 prefix needs it)"; return 0; }
+  [ -x "${WINE_LIBDIR:-/usr/lib/wine}/wine64" ] || { echo "wine64 is not installed (a win64 prefix needs it)"; return 0; }
   local f
   for f in "$WOW64_PROGRAM_DIR/VARSETUP.EXE" "$WOW64_TOOLS/winedump.exe" \
            "$WOW64_TOOLS/watcher.exe" "$WOW64_TOOLS/dummyapp.exe"; do
@@ -54,7 +54,7 @@ wow64_begin() {  # NAME
   WOW64_SAVED=("$WINE_ARCH" "$WINE_BIN" "$WINDOWS_DIR" "$TEMPLATE" "${WINELOADER:-}")
   # The 32-bit loader starts the i686 program and hands 64-bit programs on
   # to wine64 itself.
-  WINE_ARCH=win64 WINE_BIN=/usr/lib/wine/wine WINDOWS_DIR=$WOW64_PROGRAM_DIR
+  WINE_ARCH=win64 WINE_BIN=${WINE_LIBDIR:-/usr/lib/wine}/wine WINDOWS_DIR=$WOW64_PROGRAM_DIR
   unset WINELOADER
   [ -n "$WOW64_TEMPLATE" ] || make_wow64_template
   TEMPLATE=$WOW64_TEMPLATE
