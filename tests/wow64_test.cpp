@@ -240,6 +240,31 @@ TEST(Wow64, SecondRunBeforeTheRestartQueuesNoAspiMoveTwice) {
       aspi);
 }
 
+// Under WOW64 without the 32-bit folder's name, no move below the system
+// directory can be named safely: none is queued (the moves in the Windows
+// directory's SYSTEM folder still are), and the IsWow64Process look-up
+// failing alone changes nothing.
+TEST(Wow64, UnknownSystemFolderQueuesNoMoveBelowTheSystemDirectory) {
+  for (const char *failing : {"GetSystemWow64DirectoryA", "IsWow64Process"}) {
+    TestMachine machine("win10-64");
+    std::string error;
+    ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
+    FailCalls(failing, ERROR_ACCESS_DENIED);
+    ApplicationFound = false;
+    winsim::ResetModules();
+    EXPECT_EQ(0, RunSetup());
+    winsim::ClearFaults();
+    std::string below;
+    for (const std::string &line : TextLines(Pending()))
+      if (line.find("\\SYSTEM\\") == std::string::npos) below += line + "\n";
+    if (std::string(failing) == "IsWow64Process")
+      EXPECT_NE(std::string::npos, below.find("SysWOW64\\PULSARIO.DLL\n")) << below;
+    else
+      EXPECT_EQ("", below);
+    EXPECT_NE(std::string::npos, Pending().find("SYSTEM\\WINASPI.DLL")) << failing;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Templates, Wow64Run, ::testing::Values("win10-64", "win7-64"));
 
 }  // namespace
