@@ -91,13 +91,16 @@ bool IsPending(const std::vector<std::pair<std::string, std::string>> &moves,
   return false;
 }
 
-void StageFiles9x(const std::string &sourceDir, const std::string &systemDir) {
+// False when a WININIT.INI entry was refused; nothing after it is done.
+bool StageFiles9x(const std::string &sourceDir, const std::string &systemDir) {
   for (const AspiFile &f : kFiles9x) {
     if (!CopyFileA((sourceDir + f.source).c_str(), (systemDir + f.staging).c_str(), FALSE))
       continue;
-    QueueRename9x(systemDir + f.backup, systemDir + f.live);
-    QueueRename9x(systemDir + f.live, systemDir + f.staging);
+    if (!QueueRename9x(systemDir + f.backup, systemDir + f.live) ||
+        !QueueRename9x(systemDir + f.live, systemDir + f.staging))
+      return false;
   }
+  return true;
 }
 
 // Queues backup and replacement of each staged file.  A second run before
@@ -138,17 +141,18 @@ void WriteRegistryNT() {
 
 }  // namespace
 
-void InstallAspiLayer(std::string sourceDir, std::string windowsDir, std::string systemDir) {
+bool InstallAspiLayer(std::string sourceDir, std::string windowsDir, std::string systemDir) {
   sourceDir = WithBackslash(sourceDir, 1);
   windowsDir = WithBackslash(windowsDir, 1);
   systemDir = WithBackslash(systemDir, 1);
   if (PlatformFamily == Family::Windows9x) {
-    if (FileIsPresent(systemDir + "WNASPI32.DLL")) return;
-    StageFiles9x(sourceDir, systemDir);
+    if (FileIsPresent(systemDir + "WNASPI32.DLL")) return true;
+    if (!StageFiles9x(sourceDir, systemDir)) return false;
     WriteRegistry9x();
   } else {
-    if (FileIsPresent(systemDir + "Drivers\\ASPI32.SYS")) return;
+    if (FileIsPresent(systemDir + "Drivers\\ASPI32.SYS")) return true;
     StageFilesNT(sourceDir, windowsDir, systemDir);
     WriteRegistryNT();
   }
+  return true;
 }

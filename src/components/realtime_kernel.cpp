@@ -107,7 +107,9 @@ bool StageCopy(const std::string &source, const std::string &staging) {
   return CopyFileA(source.c_str(), staging.c_str(), FALSE) != 0;
 }
 
-void InstallKernel9x(const std::string &sourceDir, const std::string &windowsDir,
+// False when a WININIT.INI entry was refused; the steps after it are not
+// made.
+bool InstallKernel9x(const std::string &sourceDir, const std::string &windowsDir,
                      const std::string &systemDir) {
   DeployFile(sourceDir + "PULSARIO.VXD", systemDir + "PULSARIO.VXD", CopyFailure("PULSARIO.VXD"));
   DeployFile(sourceDir + "PULSBR16.DLL", systemDir + "PULSBR16.DLL", CopyFailure("PULSBR16.DLL"));
@@ -117,14 +119,14 @@ void InstallKernel9x(const std::string &sourceDir, const std::string &windowsDir
     DisableStaticVxdLines();
     WriteDeviceKeys9x();
   }
-  // QueueRename9x may throw the profile write error; it passes to the caller
-  // and the steps after it are not made.
-  if (StageCopy(sourceDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL"))
-    QueueRename9x(systemDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL");
+  if (StageCopy(sourceDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL") &&
+      !QueueRename9x(systemDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL"))
+    return false;
   if (StageCopy(sourceDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX")) {
-    QueueRename9x(systemDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX");
+    if (!QueueRename9x(systemDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX")) return false;
     RegisterEngine();
   }
+  return true;
 }
 
 void InstallKernelNT(const std::string &sourceDir, const std::string &systemDir) {
@@ -142,10 +144,9 @@ void InstallKernelNT(const std::string &sourceDir, const std::string &systemDir)
 
 }  // namespace
 
-void InstallRealtimeKernel(std::string sourceDir, std::string windowsDir, std::string systemDir) {
+bool InstallRealtimeKernel(std::string sourceDir, std::string windowsDir, std::string systemDir) {
   systemDir = WithBackslash(systemDir, 1);
-  if (PlatformFamily == Family::Windows9x)
-    InstallKernel9x(sourceDir, windowsDir, systemDir);
-  else
-    InstallKernelNT(sourceDir, systemDir);
+  if (PlatformFamily == Family::Windows9x) return InstallKernel9x(sourceDir, windowsDir, systemDir);
+  InstallKernelNT(sourceDir, systemDir);
+  return true;
 }

@@ -45,9 +45,9 @@ void DeployFile(const std::string &source, const std::string &target, const std:
     MessageBoxA(nullptr, message.c_str(), InstallerTitle, MB_OK);
 }
 
-void QueueRename9x(const std::string &target, const std::string &source) {
+bool QueueRename9x(const std::string &target, const std::string &source) {
   // The 9x start-up works through [RENAME] of WININIT.INI line by line.
-  WriteProfileEntry("Wininit.ini", "RENAME", target, source);
+  return WriteProfileEntry("Wininit.ini", "RENAME", target, source);
 }
 
 void QueueReplaceNT(const std::string &source, const std::string &target) {
