@@ -280,6 +280,14 @@ TEST(MoveFileEx, ImmediateMovesCarryAttributes) {
   SetLastError(kStale);
   EXPECT_FALSE(MoveFileExA("C:\\A.DAT", nullptr, 0));
   EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+  // A folder may replace a file, never a file a folder (Wine's file tests).
+  EXPECT_FALSE(MoveFileExA("C:\\A.DAT", "C:\\E", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+  ASSERT_TRUE(MoveFileExA("C:\\E", "C:\\A.DAT", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA("C:\\A.DAT\\SUB\\F.DAT"));
+  SetLastError(kStale);
+  EXPECT_FALSE(CopyFileA(nullptr, "C:\\X.DAT", FALSE));
+  EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
 }
 
 TEST(DeleteFile, RefusesReadOnlyBusyAndFoldersAndForgetsAttributes) {
