@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "processes.h"
 #include "test_machine.h"
 
 namespace {
@@ -25,6 +26,18 @@ std::vector<std::string> FindAll(const char *pattern, DWORD *error = nullptr) {
   EXPECT_EQ(DWORD(ERROR_NO_MORE_FILES), GetLastError());
   EXPECT_TRUE(FindClose(h));
   return names;
+}
+
+// A search handle is open until FindClose, and counted as a leak until then.
+TEST(FindFirstFile, HandlesCountUntilFindClose) {
+  TestMachine m("winxp");
+  size_t before = winsim::OpenHandleCount();
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA("C:\\*", &fd);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_EQ(before + 1, winsim::OpenHandleCount());
+  EXPECT_TRUE(FindClose(h));
+  EXPECT_EQ(before, winsim::OpenHandleCount());
 }
 
 TEST(FindFirstFile, PlainNamesWildcardsAndFailures) {

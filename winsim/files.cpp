@@ -351,6 +351,10 @@ bool EndsWithSeparator(const char *path) {
 
 }  // namespace
 
+// Search handles not yet closed with FindClose; counted with the process
+// handles, so that a search left open shows as a leak.
+size_t OpenFindHandleCount() { return FindHandles().size(); }
+
 namespace internal {
 
 // Renames a resolved file or directory over `dst` (which may exist) and
