@@ -89,6 +89,9 @@ std::vector<DWORD> ErrorsFor(const std::string &call) {
       {"SetupDiGetINFClassA", {ERROR_FILE_NOT_FOUND}},
       {"SetupDiDestroyDeviceInfoList", {ERROR_INVALID_HANDLE}},
       {"UpdateDriverForPlugAndPlayDevicesA", {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}},
+      {"IsWow64Process", {ERROR_ACCESS_DENIED}},
+      {"GetSystemWow64DirectoryA", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"QueryFullProcessImageNameA", {ERROR_ACCESS_DENIED, ERROR_PARTIAL_COPY}},
   };
   auto it = table.find(call);
   if (it != table.end()) return it->second;
@@ -393,6 +396,6 @@ TEST_P(FaultSweep, EveryCallOfAFullRunFailsOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Templates, FaultSweep,
                          ::testing::Values("win95", "win98", "winme", "nt40", "win2k", "winxp",
-                                           "win10"));
+                                           "win10", "win10-64", "win7-64"));
 
 }  // namespace
