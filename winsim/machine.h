@@ -198,6 +198,11 @@ struct Key {
   std::vector<Value> values;         // in creation order
   std::vector<Key *> subkeys;        // sorted case-insensitively
   bool deleted = false;
+  // The class given to RegCreateKeyExA and the time of the last change, as
+  // 100 ns units since 1601.  REGEDIT4 holds neither: they last while the
+  // machine is attached (a key read from the file is as old as the reading).
+  std::string className;
+  uint64_t lastWrite = 0;
 };
 
 // Root of a hive: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER (nullptr for others).

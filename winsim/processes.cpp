@@ -126,7 +126,9 @@ BOOL ReadSnapshotEntry(HANDLE snapshot, PROCESSENTRY32 *entry, bool first) {
 
 }  // namespace
 
-size_t OpenHandleCount() { return Handles().size(); }
+size_t OpenFindHandleCount();  // files.cpp
+
+size_t OpenHandleCount() { return Handles().size() + OpenFindHandleCount(); }
 
 }  // namespace winsim
 

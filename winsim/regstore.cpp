@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
 #include "codepage.h"
@@ -79,11 +80,19 @@ Key *Child(Key *key, const std::string &name) {
   return nullptr;
 }
 
+// Now, as a registry time stamp (100 ns units since 1601).
+uint64_t RegistryNow() {
+  const uint64_t kUnixEpochIn1601 = 116444736000000000ull;
+  auto since = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpochIn1601 + uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(since).count()) * 10;
+}
+
 Key *AddChild(Key *key, const std::string &name) {
   S().keys.push_back(std::make_unique<Key>());
   Key *child = S().keys.back().get();
   child->name = name;
   child->parent = key;
+  child->lastWrite = key->lastWrite = RegistryNow();
   auto it = std::lower_bound(key->subkeys.begin(), key->subkeys.end(), name,
                              [](const Key *k, const std::string &n) { return CompareNoCase(k->name, n) < 0; });
   key->subkeys.insert(it, child);
@@ -168,6 +177,9 @@ unsigned long Generation() { return S().generation; }
 Key *Root(HKEY predefined) {
   if (predefined == HKEY_LOCAL_MACHINE) return &S().hives[0].root;
   if (predefined == HKEY_CURRENT_USER) return &S().hives[1].root;
+  // HKEY_CLASSES_ROOT shows HKLM\SOFTWARE\Classes, where both families keep
+  // the machine's classes (per-user classes of 2000 and later are not kept).
+  if (predefined == HKEY_CLASSES_ROOT) return Find(&S().hives[0].root, "SOFTWARE\\Classes");
   return nullptr;
 }
 
@@ -210,6 +222,7 @@ void SetValue(Key *key, const std::string &name, DWORD type, const BYTE *data, D
   }
   v->type = type;
   v->data.assign(data, data + (data ? size : 0));
+  key->lastWrite = RegistryNow();
   SaveOf(key);
 }
 
@@ -217,6 +230,7 @@ bool DeleteValue(Key *key, const std::string &name) {
   for (auto it = key->values.begin(); it != key->values.end(); ++it) {
     if (CompareNoCase(it->name, name) == 0) {
       key->values.erase(it);
+      key->lastWrite = RegistryNow();
       SaveOf(key);
       return true;
     }
