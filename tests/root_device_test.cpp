@@ -127,6 +127,14 @@ TEST_P(RootDeviceTest, IdLaterInADevicesListIsFoundAndOnlyUpdated) {
   EXPECT_NE("<none>", RawValue(Node("ROOT\\MULTI\\0000"), "Driver"));
 }
 
+// The first device of the whole list counts like any other.
+TEST_P(RootDeviceTest, IdOfTheFirstDeviceIsFound) {
+  AddDevice("ACPI\\0\\0000", List({kId}));
+  Bind();
+  EXPECT_TRUE(FindDeviceByHardwareId(kId));
+  EXPECT_EQ(0u, GetLastError());
+}
+
 TEST_P(RootDeviceTest, IdInAnotherCaseIsNotFound) {
   AddDevice("ROOT\\UPPER\\0000", List({"*VARENTEL\\PULSARIO"}));
   Bind();
@@ -297,3 +305,14 @@ TEST_F(NoNewDevTest, XpRunLeavesExactlyOneRealtimeNodeInTheHive) {
 }
 
 }  // namespace
+
+// The list reader alone: an entry counts only when it begins inside the
+// reported data and ends inside the buffer; no buffer lists nothing.
+TEST(ListsHardwareId, EntriesBeginInsideTheDataAndEndInsideTheBuffer) {
+  const BYTE list[] = {'A', 0, 'B', 0, 'C', 'D', 0};
+  EXPECT_TRUE(ListsHardwareId(list, 4, 7, "B"));
+  EXPECT_FALSE(ListsHardwareId(list, 2, 7, "B"));   // B begins where the data ends
+  EXPECT_TRUE(ListsHardwareId(list, 7, 7, "CD"));
+  EXPECT_FALSE(ListsHardwareId(list, 6, 6, "CD"));  // its zero lies beyond the buffer
+  EXPECT_FALSE(ListsHardwareId(nullptr, 0, 0, ""));
+}
