@@ -277,6 +277,11 @@ TEST_F(NoNewDevTest, PlantedNewDevBesideTheProgramIsNeverLoaded) {
   machine.Remove("C:\\WINDOWS\\system32\\newdev.dll");
   BindNewDev();
   EXPECT_FALSE(NewDevBound());
+  ReleaseNewDev();
+  // Nor when the system directory cannot be read (a bare name would find it).
+  FailCalls("GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY);
+  BindNewDev();
+  EXPECT_FALSE(NewDevBound());
   for (const std::string &loaded : winsim::LoadedLibraries())
     EXPECT_EQ(std::string::npos, winsim::PathKey(loaded).find("VARSETUP")) << loaded;
   ReleaseNewDev();
