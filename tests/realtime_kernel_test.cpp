@@ -273,6 +273,23 @@ TEST(RealtimeKernel9x, ReadOnlyWininitStopsAtTheDllEntry) {
   EXPECT_FALSE(KeyExists(kSettingsKey));
 }
 
+// A refused engine entry: the DLL's entry stands, the engine is not registered.
+TEST(RealtimeKernel9x, RefusedEngineEntrySkipsTheRegistration) {
+  KernelMachine m("win98");
+  winsim::FaultRule rule;
+  rule.call = "WritePrivateProfileStringA";
+  rule.error = ERROR_ACCESS_DENIED;
+  rule.pathContains = "WININIT";
+  rule.nth = 2;
+  winsim::AddFault(rule);
+  EXPECT_THROW(m.Run(), ProfileWriteError);
+  winsim::ClearFaults();
+  EXPECT_EQ((std::vector<std::string>{m.Sys("PULSARIO.DLL") + "=" + m.Sys("PULSARIO.DL")}),
+            SectionLines(m.Read(m.WindowsDir() + "\\WININIT.INI"), "RENAME"));
+  EXPECT_FALSE(ReadValue(kRunKey, "Realtime Audio Engine").found);
+  EXPECT_FALSE(KeyExists(kSettingsKey));
+}
+
 // ---- both families ----
 
 class RealtimeKernelBoth : public ::testing::TestWithParam<const char *> {};
