@@ -180,11 +180,20 @@ TEST_P(RootDeviceTest, FailedRemovalStillReportsTheUpdatesCode) {
 
 TEST_P(RootDeviceTest, FailureBeforeRegistrationLeavesNoNode) {
   Bind();
-  Fail("SetupDiCallClassInstaller", ERROR_NOT_ENOUGH_MEMORY, "DIF_REGISTERDEVICE");
-  EXPECT_FALSE(InstallRootDevice(kInf, kId));
-  EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
-  EXPECT_FALSE(Called("UpdateDriverForPlugAndPlayDevicesA"));
-  EXPECT_TRUE(RealtimeNodes().empty());
+  const std::pair<const char *, const char *> steps[] = {
+      {"SetupDiCreateDeviceInfoList", ""},
+      {"SetupDiCreateDeviceInfoA", ""},
+      {"SetupDiSetDeviceRegistryPropertyA", ""},
+      {"SetupDiCallClassInstaller", "DIF_REGISTERDEVICE"}};
+  for (const auto &step : steps) {
+    winsim::ClearFaults();
+    Fail(step.first, ERROR_NOT_ENOUGH_MEMORY, step.second);
+    EXPECT_FALSE(InstallRootDevice(kInf, kId)) << step.first;
+    EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError()) << step.first;
+    EXPECT_FALSE(Called("UpdateDriverForPlugAndPlayDevicesA")) << step.first;
+    EXPECT_TRUE(RealtimeNodes().empty()) << step.first;
+  }
+  winsim::ClearFaults();
 }
 
 TEST_P(RootDeviceTest, UnreadableDeviceListCreatesNothing) {
