@@ -134,3 +134,18 @@ TEST(RunSetup, RunsTheInstallersInTheirFixedOrder) {
   ASSERT_LT(kernelFirst, renames.size());
   EXPECT_LT(aspiLast, kernelFirst);
 }
+
+// A program path longer than the first buffer is read again with more room:
+// the components still come from beside the program.
+TEST(RunSetup, ProgramInADeepFolderFindsItsComponents) {
+  TestMachine machine(kTemplateNT);
+  const std::string folder = "C:\\" + std::string(200, 'P') + "\\" + std::string(100, 'Q');
+  machine.MakeDir(folder);
+  winsim::Config().program = folder + "\\VARSETUP.EXE";
+  std::string error;
+  ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
+  ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
+  EXPECT_EQ(0, RunSetup());
+  EXPECT_EQ(checks::PayloadMachine::Payload("v2", "PULSARIO.DLL"),
+            machine.Read(winsim::Config().systemDir + "\\PULSARIO.DL"));
+}

@@ -53,6 +53,9 @@ TestMachine::TestMachine(const std::string &templateName) {
 }
 
 TestMachine::~TestMachine() {
+  // What the test opened it closed: a key handle left open is a leak of
+  // the code under test (or of the test).
+  EXPECT_EQ(0u, winsim::OpenKeyCount()) << "a registry key stayed open";
   winsim::Detach();
   std::string parent = dir_.substr(0, dir_.rfind('/'));
   if (!getenv("KEEP_TEST_MACHINES") && parent.rfind("/tmp/varsetup-test-", 0) == 0) {

@@ -182,6 +182,9 @@ void RegisterEntryPoint(const std::string& name, FARPROC function);
 // Libraries still loaded (a test checks every load was released).
 size_t LoadedModuleCount();
 void ResetModules();
+// Registry key handles of this attachment not closed yet (predefined roots
+// are no handles).
+size_t OpenKeyCount();
 
 // ---- registry store, shared by registry.cpp, devices.cpp, files.cpp ----
 namespace reg {

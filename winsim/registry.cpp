@@ -156,6 +156,13 @@ LONG RegCopyData(const reg::Value &v, LPBYTE data, LPDWORD cb) {
 
 }  // namespace
 
+size_t OpenKeyCount() {
+  size_t count = 0;
+  for (const RegHandle *h : Handles())
+    if (h->generation == reg::Generation()) ++count;
+  return count;
+}
+
 }  // namespace winsim
 
 using namespace winsim;
