@@ -296,9 +296,9 @@ TEST(AspiNT, SecondRunInOtherLettersQueuesNothingTwice) {
   AspiMachine m("winxp");
   m.MakeDir("C:\\az\\AZ\\S32\\Drivers");
   m.MakeDir("C:\\az\\AZ\\SYSTEM");
-  InstallAspiLayer(m.Source(), "C:\\az\\AZ", "C:\\az\\AZ\\S32");
+  EXPECT_TRUE(InstallAspiLayer(m.Source(), "C:\\az\\AZ", "C:\\az\\AZ\\S32"));
   std::vector<std::string> first = PendingMoves();
   EXPECT_EQ(16u, first.size());
-  InstallAspiLayer(m.Source(), "C:\\AZ\\az", "C:\\AZ\\az\\S32");
+  EXPECT_TRUE(InstallAspiLayer(m.Source(), "C:\\AZ\\az", "C:\\AZ\\az\\S32"));
   EXPECT_EQ(first, PendingMoves());
 }
