@@ -80,9 +80,12 @@ TEST(DeployFile, ReplacesReadOnlyTargetSilently) {
   machine.Write("C:\\SRC\\PULSARIO.SYS", "new driver");
   machine.Write("C:\\DST\\PULSARIO.SYS", "old driver");
   ASSERT_TRUE(SetFileAttributesA("C:\\DST\\PULSARIO.SYS", FILE_ATTRIBUTE_READONLY));
+  // A source copied from read-only media: its copy is left writable.
+  ASSERT_TRUE(SetFileAttributesA("C:\\SRC\\PULSARIO.SYS", FILE_ATTRIBUTE_READONLY));
 
   DeployFile("C:\\SRC\\PULSARIO.SYS", "C:\\DST\\PULSARIO.SYS", "Unable to copy \"PULSARIO.SYS\" to Systemdirectory!");
   EXPECT_EQ("new driver", machine.Read("C:\\DST\\PULSARIO.SYS"));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\DST\\PULSARIO.SYS"));
   EXPECT_TRUE(MessageBoxes().empty());
 }
 
@@ -137,6 +140,39 @@ TEST(QueueRename9x, RefusedWriteRaisesTheErrorNamingWininit) {
     EXPECT_NE(nullptr, error.Address());
   }
   EXPECT_EQ("[RENAME]\r\n", machine.Read(Win("WININIT.INI")));
+}
+
+// A line for the live name that stood in the section before (twice, in a
+// hand-edited file) is moved to the end, after the backup line; the other
+// lines stay where they were.  A refused removal raises the error.
+TEST(QueueRename9xLast, MovesEveryEarlierLineForTheKeyToTheEnd) {
+  TestMachine machine(kTemplate9x);
+  machine.Write(Win("WININIT.INI"),
+                "[rename]\r\nC:\\A.DLL=C:\\OTHER.DLL\r\nNUL=C:\\X.TMP\r\nc:\\a.dll=C:\\AGAIN.DLL\r\n");
+  QueueRename9x("C:\\A.OLD", "C:\\A.DLL");
+  QueueRename9xLast("C:\\A.DLL", "C:\\A.9x");
+  const std::vector<std::string> expected = {"[rename]", "NUL=C:\\X.TMP", "C:\\A.OLD=C:\\A.DLL",
+                                             "C:\\A.DLL=C:\\A.9x"};
+  EXPECT_EQ(expected, TextLines(machine.Read(Win("WININIT.INI"))));
+
+  FailCalls("WritePrivateProfileStringA", ERROR_ACCESS_DENIED, 1);
+  machine.Write(Win("WININIT.INI"), "[rename]\r\nC:\\A.DLL=C:\\OTHER.DLL\r\n");
+  EXPECT_THROW(QueueRename9xLast("C:\\A.DLL", "C:\\A.9x"), ProfileWriteError);
+  EXPECT_EQ("[rename]\r\nC:\\A.DLL=C:\\OTHER.DLL\r\n", machine.Read(Win("WININIT.INI")));
+}
+
+// The file a queued move will replace is made writable at once: the restart
+// never supersedes a read-only file.
+TEST(QueueReplaceNT, ReadOnlyTargetIsMadeWritable) {
+  TestMachine machine(kTemplateNT);
+  machine.Write("C:\\LIVE.DLL", "old");
+  machine.Write("C:\\LIVE.DL", "new");
+  ASSERT_TRUE(SetFileAttributesA("C:\\LIVE.DLL", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
+  QueueReplaceNT("C:\\LIVE.DL", "C:\\LIVE.DLL");
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\LIVE.DLL"));
+  std::string error;
+  ASSERT_TRUE(winsim::RestartMachine(&error)) << error;
+  EXPECT_EQ("new", machine.Read("C:\\LIVE.DLL"));
 }
 
 TEST(QueueReplaceNT, MissingSourceIsStillRegistered) {

@@ -35,20 +35,53 @@ void ClearReadOnly(const std::string &path) {
   SetFileAttributesA(path.c_str(), (attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_ARCHIVE);
 }
 
+bool CopyWritable(const std::string &source, const std::string &target) {
+  ClearReadOnly(target);
+  if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return false;
+  ClearReadOnly(target);
+  return true;
+}
+
 void DeployFile(const std::string &source, const std::string &target, const std::string &message) {
   if (!FileIsPresent(source)) return;
-  ClearReadOnly(target);
-  if (!CopyFileA(source.c_str(), target.c_str(), FALSE))
-    MessageBoxA(nullptr, message.c_str(), InstallerTitle, MB_OK);
+  if (!CopyWritable(source, target)) MessageBoxA(nullptr, message.c_str(), InstallerTitle, MB_OK);
 }
+
+namespace {
+
+const char kWininit[] = "Wininit.ini";
+const char kRenameSection[] = "RENAME";
+
+// True when [RENAME] holds a line for `key`.  A failed read counts as
+// absent: the line then keeps its place, as before.
+bool RenameKeyPresent(const std::string &key) {
+  static const char absent[] = "\001absent\001";
+  char value[sizeof absent + 1];
+  GetPrivateProfileStringA(kRenameSection, key.c_str(), absent, value, sizeof value, kWininit);
+  return std::string(value) != absent;
+}
+
+}  // namespace
 
 void QueueRename9x(const std::string &target, const std::string &source) {
   // The 9x start-up works through [RENAME] of WININIT.INI line by line.
-  WriteProfileEntry("Wininit.ini", "RENAME", target, source);
+  ClearReadOnly(target);
+  WriteProfileEntry(kWininit, kRenameSection, target, source);
+}
+
+void QueueRename9xLast(const std::string &target, const std::string &source) {
+  // A key written again keeps its earlier place: remove every line for it
+  // first (a hand-edited file may hold it twice), so that the new line is
+  // added at the end.  A bounded number of tries, whatever the file holds.
+  for (int tries = 0; tries < 16 && RenameKeyPresent(target); ++tries)
+    if (!WritePrivateProfileStringA(kRenameSection, target.c_str(), nullptr, kWininit))
+      throw ProfileWriteError(kWininit, __builtin_return_address(0));
+  QueueRename9x(target, source);
 }
 
 void QueueReplaceNT(const std::string &source, const std::string &target) {
   // The source need not exist yet (a backup move of a live file that may be
   // absent); a refused registration is not reported.
+  ClearReadOnly(target);
   MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
 }
