@@ -123,13 +123,22 @@ TEST(DiscExtras, EmptyApplicationDirectoryCopiesNothing) {
 }
 
 // Silent in every failure: a read-only target stays and no box is shown.
-TEST(DiscExtras, FailedCopyIsSilent) {
+// A read-only copy (an earlier run's, from the read-only disc) is replaced,
+// and every copy is left writable; a copy that fails is silent.
+TEST(DiscExtras, ReadOnlyCopiesAreReplacedAndFailedCopiesAreSilent) {
   DiscMachine m;
   m.AddDrive('E', winsim::DriveKind::Cdrom);
   std::string error;
   ASSERT_TRUE(winsim::InsertDisc('E', &error)) << error;
   m.Write(m.App("KORVIXOEM.DLL"), "old");
   ASSERT_TRUE(SetFileAttributesA(m.App("KORVIXOEM.DLL").c_str(), FILE_ATTRIBUTE_READONLY));
+  CopyDiscExtras(kAppDir, "korvix");
+  EXPECT_EQ(m.Read("E:\\OEM\\KORVIXOEM.DLL"), m.Read(m.App("KORVIXOEM.DLL")));
+  for (const char *name : {"KORVIXOEM.DLL", "korvix-de.pdf", "korvix-en.pdf"})
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(m.App(name).c_str())) << name;
+
+  m.Write(m.App("KORVIXOEM.DLL"), "old");
+  FailCalls("CopyFileA", ERROR_DISK_FULL, 1);
   CopyDiscExtras(kAppDir, "korvix");
   EXPECT_EQ("old", m.Read(m.App("KORVIXOEM.DLL")));
   EXPECT_TRUE(m.Exists(m.App("korvix-de.pdf")));
