@@ -161,20 +161,6 @@ TEST(QueueRename9xLast, MovesEveryEarlierLineForTheKeyToTheEnd) {
   EXPECT_EQ("[rename]\r\nC:\\A.DLL=C:\\OTHER.DLL\r\n", machine.Read(Win("WININIT.INI")));
 }
 
-// The file a queued move will replace is made writable at once: the restart
-// never supersedes a read-only file.
-TEST(QueueReplaceNT, ReadOnlyTargetIsMadeWritable) {
-  TestMachine machine(kTemplateNT);
-  machine.Write("C:\\LIVE.DLL", "old");
-  machine.Write("C:\\LIVE.DL", "new");
-  ASSERT_TRUE(SetFileAttributesA("C:\\LIVE.DLL", FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN));
-  QueueReplaceNT("C:\\LIVE.DL", "C:\\LIVE.DLL");
-  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\LIVE.DLL"));
-  std::string error;
-  ASSERT_TRUE(winsim::RestartMachine(&error)) << error;
-  EXPECT_EQ("new", machine.Read("C:\\LIVE.DLL"));
-}
-
 TEST(QueueReplaceNT, MissingSourceIsStillRegistered) {
   TestMachine machine(kTemplateNT);
   QueueReplaceNT("C:\\WINDOWS\\system32\\WNASPI32.DLL", "C:\\WINDOWS\\system32\\WNASPI32.OLD");
