@@ -54,46 +54,84 @@ check() {  # check DESCRIPTION COMMAND...
 
 # 0: usable; 1: not installed; 2: installed but cannot start; the reason
 # goes to WINE_REASON.  Picks the platform on the way (WINE_MODE, WINE_BIN,
-# WINE_ARCH, WINDOWS_DIR): 32-bit Wine with the i686 build (build/windows)
-# in win32 prefixes where the kernel runs 32-bit programs, otherwise wine64
-# with the 64-bit build of the same sources (build/wine64) in win64
-# prefixes.  A 64-bit program in a win64 prefix sees system32 and
-# HKLM\Software unredirected, as the 32-bit program does in a win32 prefix.
+# WINE_ARCH, WINE_EXE_MACHINE, WINDOWS_DIR): 32-bit Wine with the i686 build
+# (build/windows, or WINDOWS_DIR32) in win32 prefixes where the kernel runs
+# 32-bit programs, otherwise wine64 with the 64-bit build of the same sources
+# (build/wine64, or WINDOWS_DIR64) in win64 prefixes.  A 64-bit program in a
+# win64 prefix sees system32 and HKLM\Software unredirected, as the 32-bit
+# program does in a win32 prefix.  WINE_LIBDIR and LD_LINUX32 say where the
+# loaders are (the self-test of the pick points them at stand-ins).
 WINE_MODE=
 WINE_BIN=
 WINE_ARCH=
+WINE_EXE_MACHINE=
 wine_status() {
-  local missing=()
+  local missing=() libdir=${WINE_LIBDIR:-/usr/lib/wine} ld32=${LD_LINUX32:-/lib/ld-linux.so.2}
   for tool in wineserver Xvfb; do
     command -v "$tool" >/dev/null 2>&1 || missing+=("$tool")
   done
-  [ -x /usr/lib/wine/wine ] || [ -x /usr/lib/wine/wine64 ] || command -v wine >/dev/null 2>&1 ||
+  [ -x "$libdir/wine" ] || [ -x "$libdir/wine64" ] || command -v wine >/dev/null 2>&1 ||
     missing+=(wine)
   if [ ${#missing[@]} -gt 0 ]; then
     WINE_REASON="not installed: ${missing[*]} (scripts/install-deps.sh installs them)"
     return 1
   fi
-  local out wine32=/usr/lib/wine/wine wine64=/usr/lib/wine/wine64
+  local out wine32=$libdir/wine wine64=$libdir/wine64
   [ -x "$wine32" ] || wine32=$(command -v wine || true)
-  if [ -z "${WINE_FORCE_64:-}" ] && out=$(WINEDEBUG=-all timeout 60 "$wine32" --version 2>&1); then
-    WINE_MODE=32 WINE_BIN=$wine32 WINE_ARCH=win32
-        PLATFORM_NOTE="wine: 32-bit build (build/windows) in win32 prefixes"
+  if [ -z "${WINE_FORCE_64:-}" ] && [ -n "$wine32" ] &&
+     out=$(WINEDEBUG=-all timeout 60 "$wine32" --version 2>&1); then
+    WINE_MODE=32 WINE_BIN=$wine32 WINE_ARCH=win32 WINE_EXE_MACHINE=i386
+    WINDOWS_DIR=${WINDOWS_DIR32:-$SOURCE_DIR/build/windows}
+    PLATFORM_NOTE="wine: the i686 build (build/windows, the shipped VARSETUP.EXE) under 32-bit Wine in win32 prefixes"
     return 0
   fi
   local why32=${out:-wine32 not used}
   # The clearer reason: the kernel refuses the 32-bit loader itself.
-  if [ -e /lib/ld-linux.so.2 ] && ! out=$(/lib/ld-linux.so.2 --version 2>&1 </dev/null); then
+  if [ -e "$ld32" ] && ! out=$("$ld32" --version 2>&1 </dev/null); then
     why32="32-bit loader: ${out##*: }"
   fi
   if [ -x "$wine64" ] && out=$(WINEDEBUG=-all timeout 60 "$wine64" --version 2>&1); then
-    WINE_MODE=64 WINE_BIN=$wine64 WINE_ARCH=win64
+    WINE_MODE=64 WINE_BIN=$wine64 WINE_ARCH=win64 WINE_EXE_MACHINE=x86-64
     export WINELOADER=$wine64
     WINDOWS_DIR=${WINDOWS_DIR64:-$SOURCE_DIR/build/wine64}
-    PLATFORM_NOTE="wine: 64-bit build of the same sources (build/wine64) under wine64 in win64 prefixes; 32-bit programs cannot run on this kernel ($(printf '%s' "$why32" | tail -1))"
+    PLATFORM_NOTE="wine: the 64-bit build of the same sources (build/wine64), not the shipped i686 exe, under wine64 in win64 prefixes; 32-bit programs cannot run on this kernel ($(printf '%s' "$why32" | tail -1))"
     return 0
   fi
   WINE_REASON="wine is installed but cannot start: 32-bit: $(printf '%s' "$why32" | tail -1); 64-bit: $(printf '%s' "${out:-wine64 not installed}" | tail -1)"
   return 2
+}
+
+# The PE machine of FILE: i386, x86-64, or "not a PE file".
+pe_machine() {
+  local file=$1 lfanew sig machine
+  lfanew=$(od -An -tu4 -j60 -N4 "$file" 2>/dev/null | tr -d ' ')
+  [ "$(od -An -c -N2 "$file" 2>/dev/null | tr -d ' ')" = MZ ] && [ -n "$lfanew" ] ||
+    { echo "not a PE file"; return; }
+  sig=$(od -An -tx1 -j"$lfanew" -N4 "$file" | tr -d ' \n')
+  machine=$(od -An -tx2 -j$((lfanew + 4)) -N2 "$file" | tr -d ' \n')
+  [ "$sig" = 50450000 ] || { echo "not a PE file"; return; }
+  case $machine in
+    014c) echo i386 ;;
+    8664) echo x86-64 ;;
+    *) echo "machine 0x$machine" ;;
+  esac
+}
+
+# "VARSETUP.EXE, <machine>, <size> bytes" for the exe in WINDOWS_DIR; fails,
+# with the reason in WINE_REASON, when it is missing or of another machine
+# than the picked Wine runs.
+wine_exe_note() {
+  local exe=$WINDOWS_DIR/VARSETUP.EXE machine
+  if [ ! -f "$exe" ]; then
+    WINE_REASON="$exe is missing"
+    return 1
+  fi
+  machine=$(pe_machine "$exe")
+  EXE_NOTE="VARSETUP.EXE, $machine, $(stat -c %s "$exe") bytes"
+  if [ -n "$WINE_EXE_MACHINE" ] && [ "$machine" != "$WINE_EXE_MACHINE" ]; then
+    WINE_REASON="$exe is $machine; the picked Wine runs $WINE_EXE_MACHINE programs"
+    return 1
+  fi
 }
 
 # ---- Xvfb ----

@@ -5,8 +5,9 @@
 # followed by the accepted differences.
 #   run.sh [SCENARIO-FUNCTION...]   only these (default: all)
 # Environment: SOURCE_DIR, BINARY_DIR (the host build: varsetup, winsim),
-# WINDOWS_DIR (the Windows build: VARSETUP.EXE, tools/; by default
-# build/windows or, under wine64, build/wine64), KEEP_WINE_WORK=1
+# WINDOWS_DIR32 / WINDOWS_DIR64 (the Windows build: VARSETUP.EXE, tools/;
+# by default build/windows under 32-bit Wine, build/wine64 under wine64),
+# KEEP_WINE_WORK=1
 # keeps the work folder, WINE_FORCE_64=1 uses wine64 even where 32-bit
 # programs run, SIM_ONLY=1 runs only the winsim half of
 # each scenario and checks the expectations there (to try the scenarios on a
@@ -23,7 +24,7 @@ for f in "$HERE_WINE"/scenarios/*.sh; do . "$f"; done
 
 if [ -n "${SIM_ONLY:-}" ]; then
   log "wine: SIM_ONLY: the Wine half of every scenario is left out"
-  WINDOWS_DIR=${WINDOWS_DIR:-$SOURCE_DIR/build/windows}
+  WINDOWS_DIR=${WINDOWS_DIR32:-$SOURCE_DIR/build/windows}
 else
   status=0
   wine_status || status=$?
@@ -45,6 +46,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "wine: missing build outputs (cmake --build --preset host, and --preset windows or --preset wine64): ${missing[*]}"
   exit 1
 fi
+# The exe judged must be the one the picked Wine runs; the summary names it.
+EXE_NOTE=
+if ! wine_exe_note; then
+  echo "wine: FAILED: $WINE_REASON"
+  exit 1
+fi
 
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/wine-e2e.XXXXXX")
 cleanup() {
@@ -62,7 +69,7 @@ for scenario in "${SCENARIO_LIST[@]}"; do
   "$scenario" || check "scenario ran to its end" false
 done
 
-echo "wine: $SCENARIOS scenarios, $CHECKS_PASSED checks passed, $CHECKS_FAILED failed, ${#ACCEPTED_SEEN[@]} accepted differences"
+echo "wine: $SCENARIOS scenarios, $CHECKS_PASSED checks passed, $CHECKS_FAILED failed, ${#ACCEPTED_SEEN[@]} accepted differences ($EXE_NOTE)"
 for line in "${ACCEPTED_SEEN[@]}"; do echo "  accepted: $line"; done
 for line in "${WINSIM_ONLY[@]}"; do echo "  winsim-only: $line"; done
 for line in "${FAILURES[@]}"; do echo "  failed: $line"; done
