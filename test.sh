@@ -18,7 +18,7 @@ ctest --preset host
 cat build/host/fault_sweep/figures.txt
 # The end-to-end runs under Wine: the platform used, the summary line and the
 # accepted differences.
-grep -E '^wine: |^  (accepted|winsim-only): ' build/host/wine_e2e.txt || true
+grep -E '^wine: |^  (accepted|winsim-only|skipped): ' build/host/wine_e2e.txt || true
 # The unit suite again under AddressSanitizer and UBSan; the fault sweep,
 # which repeats the same code paths some 1300 times, and the script tests
 # (exe headers, Wine), which test the Windows builds, are left to the host run.

@@ -88,6 +88,9 @@ std::vector<DWORD> ErrorsFor(const std::string &call) {
       {"SetupDiGetINFClassA", {ERROR_FILE_NOT_FOUND}},
       {"SetupDiDestroyDeviceInfoList", {ERROR_INVALID_HANDLE}},
       {"UpdateDriverForPlugAndPlayDevicesA", {ERROR_ACCESS_DENIED, ERROR_FILE_NOT_FOUND}},
+      {"IsWow64Process", {ERROR_ACCESS_DENIED}},
+      {"GetSystemWow64DirectoryA", {ERROR_NOT_ENOUGH_MEMORY}},
+      {"QueryFullProcessImageNameA", {ERROR_ACCESS_DENIED, ERROR_PARTIAL_COPY}},
   };
   auto it = table.find(call);
   if (it != table.end()) return it->second;
@@ -420,12 +423,15 @@ TEST_P(FaultSweep, EveryCallOfAFullRunFailsOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Templates, FaultSweep,
                          ::testing::Values("win95", "win98", "winme", "nt40", "win2k", "winxp",
-                                           "win10", "win95+ro", "win98+ro", "winme+ro", "nt40+ro",
-                                           "win2k+ro", "winxp+ro", "win10+ro"),
+                                           "win10", "win10-64", "win7-64", "win95+ro", "win98+ro",
+                                           "winme+ro", "nt40+ro", "win2k+ro", "winxp+ro", "win10+ro",
+                                           "win10-64+ro", "win7-64+ro"),
                          [](const ::testing::TestParamInfo<std::string> &info) {
                            std::string name = info.param;
                            if (name.size() > 3 && name.compare(name.size() - 3, 3, "+ro") == 0)
                              name.replace(name.size() - 3, 3, "_readonly");
+                           for (char &c : name)
+                             if (c == '-') c = '_';
                            return name;
                          });
 

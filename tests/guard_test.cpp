@@ -383,6 +383,20 @@ TEST(GuardStep, WinXpWithKorvixTavernRunningShowsOneBoxAndChangesNothing) {
   ExpectRefusedWithNothingChanged(machine);
 }
 
+TEST(GuardStep, Win10x64WithA64BitKorvixRunningShowsOneBoxAndChangesNothing) {
+  // The 32-bit program cannot read a 64-bit process's modules; the image
+  // path comes from QueryFullProcessImageNameA.
+  TestMachine machine("win10-64");
+  winsim::SimProcess korvix;
+  korvix.id = 6120;
+  korvix.image = "C:\\Program Files\\Korvix-Studio\\KORVIX.EXE";
+  korvix.native64 = true;
+  winsim::Config().processes.push_back(korvix);
+  std::string error;
+  ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
+  ExpectRefusedWithNothingChanged(machine);
+}
+
 TEST(GuardStep, RunGoesOnWhenNoWalkIsPossible) {
   // NT 4.0 without the psapi.dll redistributable: the application cannot
   // be seen, so the run is not refused.

@@ -101,6 +101,23 @@ TEST(MachineIni, FormatParsesBackToTheSameConfig) {
   EXPECT_EQ(1u, back.inUse.size());
 }
 
+TEST(MachineIni, A64BitMachineAndItsProcessFlagsParseBack) {
+  TestMachine m("win10-64");
+  std::string text = winsim::FormatMachineIni(winsim::Config()), error;
+  winsim::MachineConfig back;
+  ASSERT_TRUE(winsim::ParseMachineIni(text, "x", &back, &error)) << error;
+  EXPECT_EQ(text, winsim::FormatMachineIni(back));
+  EXPECT_TRUE(back.wow64);
+  ASSERT_LT(1u, back.processes.size());
+  EXPECT_EQ("System", back.processes[1].image);
+  EXPECT_TRUE(back.processes[1].denied && back.processes[1].native64);
+  // A 64-bit process on a 32-bit machine is refused.
+  std::string bad = text;
+  bad.replace(bad.find("bits=64"), 7, "bits=32");
+  EXPECT_FALSE(winsim::ParseMachineIni(bad, "x", &back, &error));
+  EXPECT_NE(std::string::npos, error.find("needs bits=64")) << error;
+}
+
 TEST(CreateMachine, CopiesTheTemplateWithoutKeepFiles) {
   TestMachine m("win2k");
   EXPECT_TRUE(m.Exists("C:\\WINNT\\system32\\drivers"));

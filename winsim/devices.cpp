@@ -220,7 +220,7 @@ Inf ParseInf(const std::string &text) {
 // directory, unconfirmed); a directory is ERROR_ACCESS_DENIED.
 DWORD LoadInf(const char *path, Inf *out) {
   ResolvedPath r;
-  if (ResolvePath(path, &r) != 0 || !r.exists) return ERROR_FILE_NOT_FOUND;
+  if (ResolveCallerPath(path, &r) != 0 || !r.exists) return ERROR_FILE_NOT_FOUND;
   if (r.isDirectory) return ERROR_ACCESS_DENIED;
   std::string text;
   if (!ReadTextFile(r.host, &text)) return ERROR_ACCESS_DENIED;
@@ -918,6 +918,11 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
     SetLastError(ERROR_INVALID_HANDLE);
     return FALSE;
   }
+  // A 32-bit process on a 64-bit system installs no device (wow64.cpp).
+  if (Config().wow64) {
+    SetLastError(ERROR_IN_WOW64);
+    return FALSE;
+  }
   if (function != DIF_REGISTERDEVICE && function != DIF_REMOVE) {
     // Other installer functions are not simulated.
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
@@ -989,6 +994,12 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR hardwareId, LPCSTR f
   }
   if (!hardwareId || !*hardwareId || !fullInfPath) {
     SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  // Microsoft's "Device Installations on 64-Bit Systems": the 32-bit
+  // version of an installer gets ERROR_IN_WOW64 on a 64-bit platform.
+  if (Config().wow64) {
+    SetLastError(ERROR_IN_WOW64);
     return FALSE;
   }
   Inf inf;

@@ -340,7 +340,7 @@ DWORD FileCopyContent(const std::string &source, const std::string &target) {
 // The error an existing path gives when it must be found: 2 for the last
 // part, 3 for a directory on the way (ResolvePath's own error).
 DWORD FileResolveExisting(const char *path, ResolvedPath *r) {
-  if (DWORD e = ResolvePath(path, r)) return e;
+  if (DWORD e = ResolveCallerPath(path, r)) return e;
   return r->exists ? 0 : ERROR_FILE_NOT_FOUND;
 }
 
@@ -400,7 +400,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
     // A plain name: the entry itself.  A root, or a name with a trailing
     // backslash, names a directory's contents without a pattern and fails.
     ResolvedPath r;
-    if (DWORD e = ResolvePath(pattern, &r)) {
+    if (DWORD e = ResolveCallerPath(pattern, &r)) {
       SetLastError(e);
       return INVALID_HANDLE_VALUE;
     }
@@ -424,7 +424,7 @@ HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
                                                      : p.substr(0, split + 1);
     if (dirPath.empty()) dirPath = ".";
     ResolvedPath dir;
-    DWORD e = ResolvePath(dirPath.c_str(), &dir);
+    DWORD e = ResolveCallerPath(dirPath.c_str(), &dir);
     if (!e && (!dir.exists || !dir.isDirectory)) e = ERROR_PATH_NOT_FOUND;
     if (!e) e = FileListMatches(dir, last, &state);
     if (e) {
@@ -518,7 +518,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
   DWORD e = FileResolveExisting(existing, &src);
   if (!e && src.isDirectory) e = ERROR_ACCESS_DENIED;
   if (!e && IsInUse(src)) e = ERROR_SHARING_VIOLATION;
-  if (!e) e = ResolvePath(newName, &dst);
+  if (!e) e = ResolveCallerPath(newName, &dst);
   if (!e && FileOnReadOnlyMedium(dst)) e = ERROR_ACCESS_DENIED;
   if (!e && dst.exists) {
     DWORD target = StoredAttributes(dst);
@@ -592,7 +592,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
   ResolvedPath src, dst;
   DWORD e = FileResolveExisting(existing, &src);
   if (!e && IsInUse(src)) e = ERROR_SHARING_VIOLATION;
-  if (!e) e = ResolvePath(newName, &dst);
+  if (!e) e = ResolveCallerPath(newName, &dst);
   if (!e && (FileOnReadOnlyMedium(src) || FileOnReadOnlyMedium(dst))) e = ERROR_ACCESS_DENIED;
   // Renaming an entry to itself in other letters is a change of case.
   if (!e && dst.exists && !FileIsSameEntry(src, dst)) {

@@ -54,7 +54,7 @@ bool IsPreloaded(const std::string &base) {
 }
 
 bool FindFile(const std::string &candidate, ResolvedPath *out) {
-  return ResolvePath(candidate.c_str(), out) == 0 && out->exists && !out->isDirectory;
+  return ResolveCallerPath(candidate.c_str(), out) == 0 && out->exists && !out->isDirectory;
 }
 
 std::string ProgramDir() {

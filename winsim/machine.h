@@ -29,6 +29,7 @@ struct SimProcess {
   DWORD id = 0;
   std::string image;    // full image path as the OS reports it
   bool denied = false;  // OpenProcess refuses it (system processes)
+  bool native64 = false;  // a 64-bit process of a 64-bit system (see wow64.cpp)
 };
 
 // Everything machine.ini says, parsed and validated.
@@ -42,6 +43,9 @@ struct MachineConfig {
   std::string currentDir;  // defaults to the program's directory
   std::string commandLine; // the whole Windows command line, program included
   UINT codePage = 1252;
+  // A 64-bit system: the program (32-bit) runs under WOW64, with the file
+  // system and registry redirectors of wow64.cpp.
+  bool wow64 = false;
   std::map<char, DriveKind> drives;  // upper-case letters
   // Library path (upper-cased Windows path) -> exported entry points.
   std::map<std::string, std::vector<std::string>> libraries;
@@ -111,6 +115,22 @@ DWORD ResolvePath(const char* path, ResolvedPath* out);
 std::string PathKey(const std::string& windowsPath);
 // The Linux directory of drive `letter` inside the machine.
 std::string DriveHostDir(char letter);
+
+// ---- WOW64 (wow64.cpp) ----
+
+// The path a call of the program reaches: on a 64-bit machine the file
+// system redirector's rewrite of `path` (System32 -> SysWOW64 outside the
+// exempt folders, Sysnative -> System32) unless the program turned
+// redirection off; else `path` unchanged.
+std::string RedirectedPath(const char *path);
+// ResolvePath of the redirected path: what the program's file calls use.
+// ResolvePath itself always resolves native paths (the tools, the restart).
+DWORD ResolveCallerPath(const char *path, ResolvedPath *out);
+// The 32-bit system folder of a 64-bit machine ("C:\Windows\SysWOW64").
+std::string Wow64SystemDir();
+// The registry redirector: a full key path "HKLM\..." as the program names
+// it, and the access flags it asked for, to the key path it reaches.
+std::string RedirectedKeyPath(const std::string &fullPath, REGSAM sam);
 
 // ---- attributes that POSIX cannot hold ----
 

@@ -11,12 +11,14 @@
 //   program=C:\VARSETUP\VARSETUP.EXE   ; the running program (SourceDir)
 //   currentdir=C:\VARSETUP      ; optional, defaults to the program's folder
 //   codepage=1252               ; ANSI code page (932, 936, 949, 950: DBCS)
+//   bits=64                     ; a 64-bit system: the program runs under WOW64
 //   [drives]
 //   C=fixed                     ; fixed, removable, cdrom, remote, ramdisk
 //   [libraries]
 //   C:\WINDOWS\SYSTEM\KERNEL32.DLL=CreateToolhelp32Snapshot,Process32First
 //   [processes]
 //   4=C:\WINDOWS\SYSTEM\KERNEL32.DLL|denied   ; id=image, "|denied": cannot be opened
+//   9=C:\Windows\explorer.exe|64            ; "|64": a 64-bit process (64-bit system)
 //   [in-use]
 //   C:\WINDOWS\SYSTEM\PULSARIO.DLL            ; held open without sharing
 //   [registry-denied]
@@ -160,6 +162,9 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
          : key == "program" ? c.program
                             : c.currentDir) = value;
         paths.push_back({number, value});
+      } else if (key == "bits") {
+        if (value != "32" && value != "64") return fail("bits must be 32 or 64");
+        c.wow64 = value == "64";
       } else if (key == "codepage") {
         if (!ParseNumber(value, &n) || n == 0 || n > 65535) return fail("bad code page");
         c.codePage = UINT(n);
@@ -185,15 +190,24 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
       SimProcess p;
       p.id = DWORD(id);
       p.image = value;
-      size_t bar = value.rfind('|');
-      if (bar != std::string::npos) {
-        if (value.substr(bar + 1) != "denied") return fail("unknown process flag");
-        p.image = value.substr(0, bar);
-        p.denied = true;
+      for (size_t bar = p.image.rfind('|'); bar != std::string::npos; bar = p.image.rfind('|')) {
+        std::string flag = p.image.substr(bar + 1);
+        if (flag == "denied")
+          p.denied = true;
+        else if (flag == "64")
+          p.native64 = true;
+        else
+          return fail("unknown process flag");
+        p.image.resize(bar);
       }
       c.processes.push_back(p);
     }
   }
+  for (const SimProcess &p : c.processes)
+    if (p.native64 && !c.wow64) {
+      number = 0;
+      return fail("process " + std::to_string(p.id) + ": a 64-bit process needs bits=64");
+    }
   if (!sawSystem || !sawVersion || c.windowsDir.empty() || c.systemDir.empty() ||
       c.program.empty()) {
     number = 0;
@@ -221,7 +235,9 @@ std::string FormatMachineIni(const MachineConfig &c) {
     << "system=" << c.systemDir << "\r\n"
     << "program=" << c.program << "\r\n"
     << "currentdir=" << c.currentDir << "\r\n"
-    << "codepage=" << c.codePage << "\r\n\r\n[drives]\r\n";
+    << "codepage=" << c.codePage << "\r\n";
+  if (c.wow64) o << "bits=64\r\n";
+  o << "\r\n[drives]\r\n";
   for (const auto &d : c.drives) o << d.first << "=" << KindName(d.second) << "\r\n";
   o << "\r\n[libraries]\r\n";
   for (const auto &l : c.libraries) {
@@ -231,7 +247,8 @@ std::string FormatMachineIni(const MachineConfig &c) {
   }
   o << "\r\n[processes]\r\n";
   for (const SimProcess &p : c.processes)
-    o << p.id << "=" << p.image << (p.denied ? "|denied" : "") << "\r\n";
+    o << p.id << "=" << p.image << (p.denied ? "|denied" : "") << (p.native64 ? "|64" : "")
+      << "\r\n";
   o << "\r\n[in-use]\r\n";
   for (const std::string &p : c.inUse) o << p << "\r\n";
   o << "\r\n[registry-denied]\r\n";

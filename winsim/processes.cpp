@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "machine.h"
+#include "wow64.h"
 
 namespace winsim {
 
@@ -236,7 +237,9 @@ BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE *modules, DWORD cb, DWORD
     return FALSE;
   }
   const SimProcess *p = FindProcess(h->processId);
-  if (!p) {  // ended since it was opened
+  // A 32-bit caller cannot read a 64-bit process's modules: 299, as the
+  // function's reference page says for WOW64.
+  if (!p || p->native64) {  // ended since it was opened, or 64-bit
     SetLastError(ERROR_PARTIAL_COPY);
     return FALSE;
   }
@@ -271,7 +274,9 @@ DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR fileName
     return 0;
   }
   const SimProcess *p = FindProcess(h->processId);
-  if (!p) {
+  // A 64-bit process's modules are out of a 32-bit caller's reach, as for
+  // EnumProcessModules (the code is not confirmed for this function).
+  if (!p || p->native64) {
     SetLastError(ERROR_PARTIAL_COPY);
     return 0;
   }
@@ -301,6 +306,73 @@ DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR fileName
   return size;
 }
 
+// kernel32 of XP SP2 and later (machine.ini lists it where the machine has
+// it).  The current process is under WOW64 on a 64-bit machine; another
+// process is when it is not a 64-bit one.
+BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
+  if (DWORD e = Fault("IsWow64Process")) {
+    SetLastError(e);
+    return FALSE;
+  }
+  bool underWow64 = Config().wow64;
+  if (process != GetCurrentProcess()) {
+    HandleObject *h = FindHandle(process, HandleKind::Process);
+    if (!h) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return FALSE;
+    }
+    const SimProcess *p = FindProcess(h->processId);
+    underWow64 = underWow64 && !(p && p->native64);
+  }
+  if (!wow64) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  *wow64 = underWow64 ? TRUE : FALSE;
+  return TRUE;
+}
+
+// kernel32 of Vista and later: the image path of a process of either width,
+// for a handle with query (or limited query) access.  *size is the buffer's
+// size in characters on entry, the length without the zero on success; a
+// buffer too small fails with 122.  The native form (PROCESS_NAME_NATIVE,
+// "\Device\HarddiskVolume...") is not simulated.
+BOOL WINAPI QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size) {
+  if (DWORD e = Fault("QueryFullProcessImageNameA")) {
+    SetLastError(e);
+    return FALSE;
+  }
+  HandleObject *h = FindHandle(process, HandleKind::Process);
+  if (!h) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (!(h->access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION))) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
+  if (flags != 0) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
+  }
+  const SimProcess *p = FindProcess(h->processId);
+  if (!p) {
+    SetLastError(ERROR_INVALID_PARAMETER);  // the process has ended
+    return FALSE;
+  }
+  if (!size || !name) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
+  if (p->image.size() + 1 > *size) {
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return FALSE;
+  }
+  memcpy(name, p->image.c_str(), p->image.size() + 1);
+  *size = DWORD(p->image.size());
+  return TRUE;
+}
+
 }  // extern "C"
 
 namespace {
@@ -320,6 +392,8 @@ struct RegisterProcessEntryPoints {
     RegisterEntryPoint("EnumProcesses", AsProc(&EnumProcesses));
     RegisterEntryPoint("EnumProcessModules", AsProc(&EnumProcessModules));
     RegisterEntryPoint("GetModuleFileNameExA", AsProc(&GetModuleFileNameExA));
+    RegisterEntryPoint("IsWow64Process", AsProc(&IsWow64Process));
+    RegisterEntryPoint("QueryFullProcessImageNameA", AsProc(&QueryFullProcessImageNameA));
   }
 } registerProcessEntryPoints;
 

@@ -153,7 +153,7 @@ struct ProfileFile {
 DWORD ProfileResolve(const char *name, ResolvedPath *out) {
   std::string n = name;
   if (n.find_first_of("\\/:") == std::string::npos) n = Config().windowsDir + "\\" + n;
-  return ResolvePath(n.c_str(), out);
+  return ResolveCallerPath(n.c_str(), out);
 }
 
 DWORD ProfileOpen(const char *name, ProfileFile *file) {

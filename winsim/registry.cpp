@@ -95,6 +95,18 @@ LONG RegCheckSubKey(const char *sub) {
   return ERROR_SUCCESS;
 }
 
+// The WOW64 registry view (wow64.cpp): on a 64-bit machine the program's
+// name of a key below HKLM\SOFTWARE may reach Wow6432Node instead.
+void RegRedirect(reg::Key **base, std::string *sub, REGSAM sam) {
+  if (!Config().wow64) return;
+  std::string full = reg::FullPath(*base);
+  if (!sub->empty()) full += "\\" + *sub;
+  std::string to = RedirectedKeyPath(full, sam);
+  if (to == full) return;
+  *base = reg::Root(HKEY_LOCAL_MACHINE);
+  *sub = to.substr(to.find('\\') + 1);
+}
+
 bool IsStringType(DWORD type) { return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ; }
 
 // Copies a name to an A buffer of *cch characters (zero included).
@@ -139,6 +151,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
   if (LONG e = RegResolve(hKey, &base, &baseAccess)) return e;
   if (LONG e = RegCheckSubKey(lpSubKey)) return e;
   std::string sub = lpSubKey ? lpSubKey : "";
+  RegRedirect(&base, &sub, samDesired);
   reg::Key *existing = reg::Find(base, sub);
   if (existing) {
     if (RegWantsWrite(samDesired) && RegIsDenied(reg::FullPath(existing))) return ERROR_ACCESS_DENIED;
@@ -167,7 +180,9 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
     return ERROR_SUCCESS;
   }
   if (LONG e = RegCheckSubKey(lpSubKey)) return e;
-  reg::Key *key = reg::Find(base, lpSubKey);
+  std::string sub = lpSubKey;
+  RegRedirect(&base, &sub, samDesired);
+  reg::Key *key = reg::Find(base, sub);
   if (!key) return ERROR_FILE_NOT_FOUND;
   if (RegWantsWrite(samDesired) && RegIsDenied(reg::FullPath(key))) return ERROR_ACCESS_DENIED;
   *phkResult = RegNewHandle(key, samDesired);
@@ -304,7 +319,9 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
   REGSAM access;
   if (LONG e = RegResolve(hKey, &base, &access)) return e;
   if (LONG e = RegCheckSubKey(lpSubKey)) return e;
-  reg::Key *key = reg::Find(base, lpSubKey);
+  std::string sub = lpSubKey;
+  RegRedirect(&base, &sub, 0);
+  reg::Key *key = reg::Find(base, sub);
   if (!key) return ERROR_FILE_NOT_FOUND;
   if (!key->parent || RegIsDenied(reg::FullPath(key))) return ERROR_ACCESS_DENIED;
   // NT deletes only a key without sub-keys; Windows 9x deletes the whole

@@ -77,9 +77,13 @@ std::vector<std::pair<std::string, std::string>> PendingMoves() {
   return moves;
 }
 
+// Compares in the form QueueReplaceNT registers: the names DelayedMoveName
+// gives (a pair whose names cannot be known is never queued).
 bool IsPending(const std::vector<std::pair<std::string, std::string>> &moves,
                const std::string &source, const std::string &target) {
-  std::string wantSource = "\\??\\" + source, wantTarget = "!\\??\\" + target;
+  std::string from, to;
+  if (!DelayedMoveName(source, &from) || !DelayedMoveName(target, &to)) return false;
+  std::string wantSource = "\\??\\" + from, wantTarget = "!\\??\\" + to;
   for (const auto &move : moves)
     if (EqualNoCase(move.first.c_str(), wantSource.c_str()) &&
         EqualNoCase(move.second.c_str(), wantTarget.c_str()))

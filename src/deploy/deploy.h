@@ -36,10 +36,23 @@ void QueueRename9x(const std::string &target, const std::string &source);
 // file is put in place after every line that stood there before (among them
 // the move of the previous file at that name to its backup).
 void QueueRename9xLast(const std::string &target, const std::string &source);
-// Registers a move of source over target at the next restart; failures are
-// ignored.  The target is made writable first: a replacing move never
-// supersedes a read-only file.
+// Registers a move of source over target at the next restart, by the names
+// DelayedMoveName gives; failures are ignored, and nothing is queued when a
+// name cannot be known.  The target is made writable first: a replacing
+// move never supersedes a read-only file.
 void QueueReplaceNT(const std::string &source, const std::string &target);
+
+// ---- delayed moves on 64-bit Windows (delayed_move_names.cpp) ----
+
+// Finds out, once per run on the NT family, whether the program runs under
+// WOW64 and where its copies below `systemDir` really go.  Until it is
+// called every name stays as it is.
+void DetectWow64(const std::string &systemDir);
+// The name under which the system's start-up finds the file the program
+// wrote as `path`: under WOW64 a path below the system directory names the
+// 32-bit system folder (the redirector's exempt folders excepted).  False
+// when that cannot be known: no move may then be queued for `path`.
+bool DelayedMoveName(const std::string &path, std::string *name);
 
 // ---- registry ----
 

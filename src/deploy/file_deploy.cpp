@@ -82,6 +82,8 @@ void QueueRename9xLast(const std::string &target, const std::string &source) {
 void QueueReplaceNT(const std::string &source, const std::string &target) {
   // The source need not exist yet (a backup move of a live file that may be
   // absent); a refused registration is not reported.
+  std::string from, to;
+  if (!DelayedMoveName(source, &from) || !DelayedMoveName(target, &to)) return;
   ClearReadOnly(target);
-  MoveFileExA(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+  MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
 }

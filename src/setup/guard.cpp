@@ -22,6 +22,8 @@ typedef BOOL(WINAPI *EnumProcessModulesFn)(HANDLE process, HMODULE *modules, DWO
                                            DWORD *bytesNeeded);
 typedef DWORD(WINAPI *GetModuleFileNameExAFn)(HANDLE process, HMODULE module, LPSTR name,
                                               DWORD size);
+typedef BOOL(WINAPI *QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, LPSTR name,
+                                                   DWORD *size);
 
 const DWORD kFirstIdBufferBytes = 1024;
 
@@ -119,10 +121,35 @@ DWORD *ReadProcessIds(EnumProcessesFn enumProcesses, DWORD *count) {
   }
 }
 
+// The second way to an image path, for processes whose modules the walk
+// cannot read: a 32-bit program on 64-bit Windows cannot read a 64-bit
+// process's modules (EnumProcessModules fails with ERROR_PARTIAL_COPY).
+// QueryFullProcessImageNameA (kernel32 of Vista and later) reads the path
+// of either width; it is looked up at run time, at the first process that
+// needs it, and kept for the rest of the walk.
+struct ImageNameQuery {
+  bool lookedUp = false;
+  HMODULE kernel = nullptr;
+  QueryFullProcessImageNameAFn query = nullptr;
+
+  QueryFullProcessImageNameAFn Get() {
+    if (!lookedUp) {
+      lookedUp = true;
+      kernel = LoadLibraryA("Kernel32.DLL");
+      if (kernel) query = LookUp<QueryFullProcessImageNameAFn>(kernel, "QueryFullProcessImageNameA");
+    }
+    return query;
+  }
+  ~ImageNameQuery() {
+    if (kernel) FreeLibrary(kernel);
+  }
+};
+
 // The image path of one process, or "" when it cannot be opened or its
-// first module or the module's name cannot be read.
+// first module or the module's name cannot be read, nor the path asked for
+// where the system can tell it.
 void ReadImagePath(DWORD processId, EnumProcessModulesFn enumModules,
-                   GetModuleFileNameExAFn moduleFileName, char *path) {
+                   GetModuleFileNameExAFn moduleFileName, ImageNameQuery *imageName, char *path) {
   path[0] = 0;
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
   if (!process) return;
@@ -131,6 +158,10 @@ void ReadImagePath(DWORD processId, EnumProcessModulesFn enumModules,
   if (enumModules(process, &exe, sizeof exe, &needed)) {
     if (moduleFileName(process, exe, path, MAX_PATH) == 0) path[0] = 0;
     path[MAX_PATH] = 0;  // a cut name is not terminated on every version
+  } else if (QueryFullProcessImageNameAFn query = imageName->Get()) {
+    DWORD size = MAX_PATH + 1;  // characters, the zero included
+    if (!query(process, 0, path, &size)) path[0] = 0;
+    path[MAX_PATH] = 0;
   }
   CloseHandle(process);
 }
@@ -153,9 +184,12 @@ bool WalkPsapi(ProcessVisitor visitor, DWORD context) {
     return false;
   }
   char path[MAX_PATH + 1];
-  for (DWORD i = 0; i < count; ++i) {
-    ReadImagePath(ids[i], enumModules, moduleFileName, path);
-    if (!visitor(ids[i], path, context)) break;
+  {
+    ImageNameQuery imageName;
+    for (DWORD i = 0; i < count; ++i) {
+      ReadImagePath(ids[i], enumModules, moduleFileName, &imageName, path);
+      if (!visitor(ids[i], path, context)) break;
+    }
   }
   HeapFree(GetProcessHeap(), 0, ids);
   FreeLibrary(psapi);

@@ -105,6 +105,7 @@ int RunSetup() {
     // target into a name relative to the current directory: drivers would be
     // staged and queued there.  Without both directories nothing is installed.
     if (!systemDir.empty() && !windowsDir.empty()) {
+      DetectWow64(systemDir);
       InstallAspiLayer(sourceDir, windowsDir, systemDir);
       InstallRealtimeKernel(sourceDir, windowsDir, systemDir);
       InstallUsbAudioInf(sourceDir, windowsDir, systemDir);

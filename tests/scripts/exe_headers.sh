@@ -49,7 +49,8 @@ imports=$(awk '/DLL Name:/ { dll = $3 } /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ { pr
 # PSAPI's functions also come as K32-prefixed kernel32 imports, which the
 # older systems lack just the same.
 for name in UpdateDriverForPlugAndPlayDevicesA EnumProcesses EnumProcessModules \
-            GetModuleFileNameExA CreateToolhelp32Snapshot Process32First Process32Next; do
+            GetModuleFileNameExA CreateToolhelp32Snapshot Process32First Process32Next \
+            IsWow64Process GetSystemWow64DirectoryA QueryFullProcessImageNameA; do
   hit=$(grep -E -- " (K32)?$name\$" <<<"$imports" | head -1)
   [ -z "$hit" ] || fail "imports $hit"
 done

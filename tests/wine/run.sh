@@ -19,6 +19,7 @@ set -euo pipefail
 
 SCENARIO_LIST=()
 WINSIM_ONLY=()
+SKIPPED=()
 for f in "$HERE_WINE"/scenarios/*.sh; do . "$f"; done
 [ $# -gt 0 ] && SCENARIO_LIST=("$@")
 
@@ -72,6 +73,7 @@ done
 echo "wine: $SCENARIOS scenarios, $CHECKS_PASSED checks passed, $CHECKS_FAILED failed, ${#ACCEPTED_SEEN[@]} accepted differences ($EXE_NOTE)"
 for line in "${ACCEPTED_SEEN[@]}"; do echo "  accepted: $line"; done
 for line in "${WINSIM_ONLY[@]}"; do echo "  winsim-only: $line"; done
+for line in "${SKIPPED[@]}"; do echo "  skipped: $line"; done
 for line in "${FAILURES[@]}"; do echo "  failed: $line"; done
 log "wine: $((SECONDS - start)) s"
 [ "$CHECKS_FAILED" = 0 ]

@@ -175,6 +175,7 @@ typedef struct _OSVERSIONINFOA {
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation);
 DWORD WINAPI GetVersion(void);
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize);
+HANDLE WINAPI GetCurrentProcess(void);
 UINT WINAPI GetWindowsDirectoryA(LPSTR lpBuffer, UINT uSize);
 DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 LPSTR WINAPI GetCommandLineA(void);
