@@ -16,7 +16,8 @@ const char kParametersKey[] = "SYSTEM\\CurrentControlSet\\Services\\Aspi32\\Para
 class AspiMachine : public PayloadMachine {
  public:
   using PayloadMachine::PayloadMachine;
-  void Run() const { InstallAspiLayer(Source(), WindowsDir(), SystemDir()); }
+  // False when a refused WININIT.INI entry ended the installer.
+  bool Run() const { return InstallAspiLayer(Source(), WindowsDir(), SystemDir()); }
   std::string Wininit() const { return Read(Win("WININIT.INI")); }
   // Live, staging, backup of the NT rows (rows 3 and 4 under WindowsDir\SYSTEM).
   std::string NTDir(int row) const { return row <= 2 ? SystemDir() : Win("SYSTEM"); }
@@ -173,6 +174,7 @@ INSTANTIATE_TEST_SUITE_P(Families, AspiBoth, ::testing::Values("win98", "winxp")
 // line (kept in place, the restart would move the new file off again).
 TEST(Aspi9x, QueuesEightRenamesAfterEarlierLines) {
   AspiMachine m("win98");
+  for (const Row &r : kRows9x) m.Write(m.Sys(r.staging), "stale");  // replaced
   m.Write(m.Win("WININIT.INI"), "[RENAME]\r\nC:\\WINDOWS\\OTHER.DLL=C:\\WINDOWS\\OTHER.NEW\r\n" +
                                     m.Sys("WINASPI.DLL") + "=C:\\WINDOWS\\STALE.TMP\r\n");
   m.Run();
@@ -215,12 +217,8 @@ TEST(Aspi9x, RefusedWininitStopsAtTheFirstEntry) {
   AspiMachine m("win98");
   m.Write(m.Win("WININIT.INI"), "[RENAME]\r\n");
   ASSERT_TRUE(SetFileAttributesA(m.Win("WININIT.INI").c_str(), FILE_ATTRIBUTE_READONLY));
-  try {
-    m.Run();
-    ADD_FAILURE() << "no profile write error";
-  } catch (const ProfileWriteError &e) {
-    EXPECT_EQ("Unable to write to Wininit.ini", e.Message());
-  }
+  EXPECT_FALSE(m.Run());
+  EXPECT_EQ("Unable to write to Wininit.ini", RefusedProfileWrite.message);
   EXPECT_TRUE(m.Exists(m.Sys("WNASPI32.9x")));
   EXPECT_FALSE(m.Exists(m.Sys("WINASPI.9x")));
   EXPECT_FALSE(ReadValue(kAspiEnumKey, "Start").found);
@@ -230,8 +228,12 @@ TEST(Aspi9x, RefusedWininitStopsAtTheFirstEntry) {
 
 TEST(AspiNT, QueuesEightMovesInRowOrder) {
   AspiMachine m("winxp");
+  // Another program's pending delete of a live file is no backup move.
+  ASSERT_TRUE(MoveFileExA(m.Sys("WNASPI32.DLL").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
   m.Run();
-  EXPECT_EQ(MovesNT(m), PendingMoves());
+  std::vector<std::string> expected = {"\\??\\" + m.Sys("WNASPI32.DLL")};
+  for (const std::string &move : MovesNT(m)) expected.push_back(move);
+  EXPECT_EQ(expected, PendingMoves());
   EXPECT_EQ(AspiMachine::Payload("v2", "WINASPI.NT"), m.Read(m.Win("SYSTEM\\WINASPI.NT")));
   EXPECT_EQ(AspiMachine::Payload("v2", "WOWPOST.NT"), m.Read(m.Win("SYSTEM\\WOWPOST.NT")));
   EXPECT_EQ(AspiMachine::Payload("v2", "ASPI32.NT"), m.Read(m.Sys("Drivers\\ASPI32.NT")));
@@ -276,4 +278,31 @@ TEST(AspiNT, SecondRunQueuesWhatTheFirstCouldNot) {
   EXPECT_EQ(std::vector<std::string>(all.begin(), all.begin() + 12), PendingMoves());
   m.Run();
   EXPECT_EQ(all, PendingMoves());
+}
+
+// The first run's replacement move of row 1 was refused, its backup move was
+// not: the second run queues the replacement alone.
+TEST(AspiNT, SecondRunQueuesOnlyTheMissingReplacement) {
+  AspiMachine m("winxp");
+  FailCalls("MoveFileExA", ERROR_ACCESS_DENIED, 2);
+  m.Run();
+  winsim::ClearFaults();
+  m.Run();
+  std::vector<std::string> all = MovesNT(m), expected(all.begin(), all.begin() + 2);
+  expected.insert(expected.end(), all.begin() + 4, all.end());
+  expected.insert(expected.end(), all.begin() + 2, all.begin() + 4);
+  EXPECT_EQ(expected, PendingMoves());
+}
+
+// Pending moves are compared without regard to case: a second run naming
+// the same directories in other letters queues nothing again.
+TEST(AspiNT, SecondRunInOtherLettersQueuesNothingTwice) {
+  AspiMachine m("winxp");
+  m.MakeDir("C:\\az\\AZ\\S32\\Drivers");
+  m.MakeDir("C:\\az\\AZ\\SYSTEM");
+  EXPECT_TRUE(InstallAspiLayer(m.Source(), "C:\\az\\AZ", "C:\\az\\AZ\\S32"));
+  std::vector<std::string> first = PendingMoves();
+  EXPECT_EQ(16u, first.size());
+  EXPECT_TRUE(InstallAspiLayer(m.Source(), "C:\\AZ\\az", "C:\\AZ\\az\\S32"));
+  EXPECT_EQ(first, PendingMoves());
 }

@@ -16,6 +16,7 @@ TEST(SplitCommandLine, QuotesBlanksAndControlCharacters) {
             SplitCommandLine("\"C:\\Program Files\\VARSETUP.EXE\" \"C:\\Korvix Studio\" Manual"));
   EXPECT_EQ(Args({"prog", "a", "b"}), SplitCommandLine("  prog\t\ta\r\n\x01 b  "));
   EXPECT_EQ(Args({"prog", "C:\\My Dir\\x", "y"}), SplitCommandLine("prog C:\\\"My Dir\"\\x y"));
+  EXPECT_EQ(Args({"prog", "Ab c"}), SplitCommandLine("prog A\"b c\""));
   EXPECT_EQ(Args({"prog", "open"}), SplitCommandLine("prog \"open"));  // unclosed quote runs to the end
   EXPECT_EQ(Args(), SplitCommandLine(""));
   EXPECT_EQ(Args(), SplitCommandLine(nullptr));

@@ -269,3 +269,35 @@ TEST_F(DevicesTest, WineConventionLeavesStaleCodes) {
 }
 
 }  // namespace
+
+namespace {
+
+// What Wine's SetupAPI tests find on Windows: the order of the creation's
+// checks, the longest ID, a new element's class and description read back,
+// an interface list, and the default action handed back to the caller.
+TEST_F(DevicesTest, CreationChecksAndNewElementsAsWindowsReportsThem) {
+  SetLastError(0xdeadbeef);
+  EXPECT_FALSE(SetupDiCreateDeviceInfoA(nullptr, nullptr, &kRealtime, nullptr, nullptr, 0, nullptr));
+  EXPECT_EQ(DWORD(ERROR_INVALID_DEVINST_NAME), GetLastError());
+  HDEVINFO set = SetupDiGetClassDevsA(&kRealtime, nullptr, nullptr, DIGCF_DEVICEINTERFACE);
+  ASSERT_NE(INVALID_HANDLE_VALUE, set);
+  SP_DEVINFO_DATA d{};
+  d.cbSize = sizeof d;
+  ASSERT_TRUE(SetupDiCreateDeviceInfoA(set, "ROOT\\X\\0000", &kRealtime, "desc", nullptr, 0, &d));
+  SP_DEVINFO_DATA bad{};
+  EXPECT_FALSE(SetupDiCreateDeviceInfoA(set, "ROOT\\X\\0000", &kRealtime, nullptr, nullptr, 0, &bad));
+  EXPECT_EQ(DWORD(ERROR_DEVINST_ALREADY_EXISTS), GetLastError());
+  std::string id = "ROOT\\X\\" + std::string(MAX_DEVICE_ID_LEN - 7, 'x');
+  EXPECT_FALSE(SetupDiCreateDeviceInfoA(set, id.c_str(), &kRealtime, nullptr, nullptr, 0, nullptr));
+  EXPECT_EQ(DWORD(ERROR_INVALID_DEVINST_NAME), GetLastError());
+  char buf[64];
+  ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(set, &d, SPDRP_CLASSGUID, nullptr, (BYTE *)buf, sizeof buf, nullptr));
+  EXPECT_STRCASEEQ("{3e9e8221-580a-44a3-8d15-c75c0398fefc}", buf);
+  ASSERT_TRUE(SetupDiGetDeviceRegistryPropertyA(set, &d, SPDRP_DEVICEDESC, nullptr, (BYTE *)buf, sizeof buf, nullptr));
+  EXPECT_STREQ("desc", buf);
+  EXPECT_FALSE(SetupDiCallClassInstaller(DIF_SELECTDEVICE, set, &d));
+  EXPECT_EQ(DWORD(ERROR_DI_DO_DEFAULT), GetLastError());
+  SetupDiDestroyDeviceInfoList(set);
+}
+
+}  // namespace

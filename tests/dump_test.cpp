@@ -5,6 +5,7 @@
 #include <cstring>
 #include <sstream>
 
+#include "changes.h"
 #include "report.h"
 #include "test_machine.h"
 

@@ -23,6 +23,7 @@
 #include "pnp/pnp.h"
 #include "report.h"
 #include "setup/setup.h"
+#include "processes.h"
 #include "test_machine.h"
 
 namespace fs = std::filesystem;
@@ -187,10 +188,12 @@ struct Sweep {
     ApplicationFound = false;
     winsim::ResetModules();
     BindNewDev();
+    handlesBefore = winsim::OpenHandleCount();
     int code = RunSetup();
     ReleaseNewDev();
     return code;
   }
+  size_t handlesBefore = 0;
 
   bool AttachCopy() {
     winsim::Detach();
@@ -246,6 +249,10 @@ struct Sweep {
     } else {
       Fail(n, call, "exit code " + std::to_string(code));
     }
+    // Every handle the run opened is closed (a close that was made to fail
+    // leaves its handle open, as on Windows).
+    if (winsim::OpenHandleCount() != handlesBefore && call != "FindClose" && call != "CloseHandle")
+      Fail(n, call, "a handle was left open");
     // Only the failed copy adds a box.
     if (copyBoxes > 1 || (copyBoxes == 1 && call != "CopyFileA"))
       Fail(n, call, std::to_string(copyBoxes) + " copy-failure boxes");

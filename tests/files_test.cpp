@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "payload.h"
+#include "processes.h"
 #include "test_machine.h"
 
 namespace {
@@ -26,6 +27,18 @@ std::vector<std::string> FindAll(const char *pattern, DWORD *error = nullptr) {
   EXPECT_EQ(DWORD(ERROR_NO_MORE_FILES), GetLastError());
   EXPECT_TRUE(FindClose(h));
   return names;
+}
+
+// A search handle is open until FindClose, and counted as a leak until then.
+TEST(FindFirstFile, HandlesCountUntilFindClose) {
+  TestMachine m("winxp");
+  size_t before = winsim::OpenHandleCount();
+  WIN32_FIND_DATAA fd;
+  HANDLE h = FindFirstFileA("C:\\*", &fd);
+  ASSERT_NE(INVALID_HANDLE_VALUE, h);
+  EXPECT_EQ(before + 1, winsim::OpenHandleCount());
+  EXPECT_TRUE(FindClose(h));
+  EXPECT_EQ(before, winsim::OpenHandleCount());
 }
 
 TEST(FindFirstFile, PlainNamesWildcardsAndFailures) {
@@ -302,6 +315,14 @@ TEST(MoveFileEx, ImmediateMovesCarryAttributes) {
   SetLastError(kStale);
   EXPECT_FALSE(MoveFileExA("C:\\A.DAT", nullptr, 0));
   EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
+  // A folder may replace a file, never a file a folder (Wine's file tests).
+  EXPECT_FALSE(MoveFileExA("C:\\A.DAT", "C:\\E", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+  ASSERT_TRUE(MoveFileExA("C:\\E", "C:\\A.DAT", MOVEFILE_REPLACE_EXISTING));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN), GetFileAttributesA("C:\\A.DAT\\SUB\\F.DAT"));
+  SetLastError(kStale);
+  EXPECT_FALSE(CopyFileA(nullptr, "C:\\X.DAT", FALSE));
+  EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
 }
 
 TEST(DeleteFile, RefusesReadOnlyBusyAndFoldersAndForgetsAttributes) {

@@ -241,6 +241,7 @@ TEST_F(NtWalk, NoWalkWhenTheIdsCannotBeRead) {
 }
 
 TEST_F(NtWalk, PsapiPlantedBesideTheProgramNeverLoads) {
+  SetErrorMode(SEM_NOOPENFILEERRORBOX);  // the caller's mode, restored after the load
   const std::string &program = winsim::Config().program;
   std::string planted = program.substr(0, program.rfind('\\')) + "\\PSAPI.DLL";
   machine_.Write(planted, "MZ planted");
@@ -248,6 +249,7 @@ TEST_F(NtWalk, PsapiPlantedBesideTheProgramNeverLoads) {
                                                           "GetModuleFileNameExA"};
   SetCount(2);
   EXPECT_TRUE(ForEachProcess(Record, 0));
+  EXPECT_EQ(UINT(SEM_NOOPENFILEERRORBOX), SetErrorMode(0));
   ExpectEachVisitedOnce(2);
   const std::vector<std::string> &loaded = winsim::LoadedLibraries();
   for (const std::string &l : loaded) EXPECT_NE(winsim::PathKey(planted), winsim::PathKey(l));
@@ -297,9 +299,27 @@ TEST_F(Win9xWalk, ThousandsOfProcessesAreEachVisitedOnce) {
   ExpectEachVisitedOnce(3000);
 }
 
+// Without the version the walk is Toolhelp's; an image path of 259
+// characters, the most the record holds, is visited whole.
+TEST_F(Win9xWalk, LongestPathVisitedWholeAlsoWithoutVersion) {
+  std::string longest = "C:\\" + std::string(245, 'D') + "\\KORVIX.EXE";
+  ASSERT_EQ(259u, longest.size());
+  winsim::Config().processes = {{0xFFF1, longest, false}};
+  FailCalls("GetVersionExA", ERROR_INVALID_PARAMETER);
+  EXPECT_TRUE(ForEachProcess(RecordAndMatch, 0));
+  ASSERT_EQ(1u, visits.size());
+  EXPECT_EQ(longest, visits[0].path);
+  EXPECT_TRUE(ApplicationFound);
+  EXPECT_EQ(1u, CallsTo("CreateToolhelp32Snapshot"));
+  ApplicationFound = false;
+}
+
 TEST_F(Win9xWalk, NoWalkWithoutToolhelpOrSnapshot) {
   SetCount(2);
   FailCalls("CreateToolhelp32Snapshot", ERROR_NOT_ENOUGH_MEMORY);
+  EXPECT_FALSE(ForEachProcess(Record, 0));
+  winsim::ClearFaults();
+  FailCalls("LoadLibraryA", ERROR_NOT_ENOUGH_MEMORY);
   EXPECT_FALSE(ForEachProcess(Record, 0));
   winsim::ClearFaults();
   winsim::Config().libraries[winsim::PathKey(kernel_)] = {"CreateToolhelp32Snapshot",

@@ -90,20 +90,93 @@ INSTANTIATE_TEST_SUITE_P(
                       std::make_pair("winxp", "GetSystemDirectoryA"),
                       std::make_pair("winxp", "GetWindowsDirectoryA")));
 
-// Arguments longer than MAX_PATH and than 255 characters, naming folders
-// that do not exist: the disc copies fail silently, nothing lands elsewhere.
-TEST(HostileInputs, OverlongArgumentsEndNormally) {
+// The state after a whole run with `arguments` on a fresh machine with the
+// sample disc, and the stray writes of that run.
+struct ArgumentsRun {
+  winsim::MachineSnapshot after;
+  std::vector<std::string> stray, boxes;
+};
+
+ArgumentsRun RunWithArguments(const char *templateName, const std::string &arguments) {
+  PayloadMachine machine(templateName);
+  std::string error;
+  EXPECT_TRUE(winsim::InsertDisc('D', &error)) << error;
+  SetCommandLine(arguments);
+  const winsim::MachineSnapshot before = checks::Snapshot();
+  EXPECT_EQ(0, RunSetup());
+  ArgumentsRun run;
+  run.after = checks::Snapshot();
+  run.stray = StrayWrites(before, run.after, {"C:\\PROGRAM FILES\\KORVIX-STUDIO\\"});
+  run.boxes = checks::BoxTexts();
+  return run;
+}
+
+// An application directory of 300 characters: every target path in it
+// passes MAX_PATH, so the system refuses the three disc copies (CopyFileA
+// fails, silently); every other step runs as in a run without arguments.
+TEST(HostileInputs, ApplicationDirectoryBeyondMaxPathDiscCopiesRefusedOtherStepsAsUsual) {
   for (const char *name : {"win98", "winxp"}) {
-    PayloadMachine machine(name);
+    SCOPED_TRACE(name);
+    const ArgumentsRun longDir = RunWithArguments(name, "\"C:\\" + std::string(300, 'A') + "\" korvix");
+    const ArgumentsRun none = RunWithArguments(name, "");
+    EXPECT_EQ(std::vector<std::string>{}, longDir.stray);
+    EXPECT_TRUE(longDir.boxes.empty());
+    EXPECT_EQ("", winsim::DiffDumps(none.after, longDir.after));
+  }
+}
+
+// A manual base name of 256 characters: its path on the disc passes
+// MAX_PATH, so the look-up on the disc finds nothing (FindFirstFileA is
+// refused) and no manual is copied; the OEM module is copied as usual.
+TEST(HostileInputs, ManualNameBeyondMaxPathNotFoundOnDiscOemModuleStillCopied) {
+  for (const char *name : {"win98", "winxp"}) {
+    SCOPED_TRACE(name);
+    const std::string appDir = "\"C:\\Program Files\\Korvix-Studio\"";
+    const ArgumentsRun longName = RunWithArguments(name, appDir + " " + std::string(256, 'k'));
+    const ArgumentsRun oemOnly = RunWithArguments(name, appDir);
+    EXPECT_EQ(std::vector<std::string>{}, longName.stray);
+    EXPECT_TRUE(longName.boxes.empty());
+    EXPECT_EQ(1u, oemOnly.after.files.count("C:\\Program Files\\Korvix-Studio\\KORVIXOEM.DLL"));
+    EXPECT_EQ("", winsim::DiffDumps(oemOnly.after, longName.after));
+  }
+}
+
+// The program in a folder so deep that SourceDir plus a component name of
+// more than ten characters passes MAX_PATH: the system refuses those
+// sources, so their deployment finds no file (no box) and their staging
+// copies fail (nothing queued); the shorter names deploy as usual.
+TEST(HostileInputs, SourceDirNearMaxPathLongerSourcesSkippedNothingQueuedWithoutItsFile) {
+  for (const char *name : {"win98", "winxp"}) {
+    SCOPED_TRACE(name);
+    TestMachine machine(name);
+    const std::string folder = "C:\\" + std::string(245, 'S');  // SourceDir: 249 characters
+    winsim::Config().program = folder + "\\V.EXE";
+    winsim::Config().currentDir = folder;
+    winsim::Config().commandLine = "\"" + winsim::Config().program + "\"";
     std::string error;
-    ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
-    const std::string longDir = "C:\\" + std::string(300, 'A');
-    const std::string longName = std::string(256, 'k');
-    SetCommandLine("\"" + longDir + "\" " + longName);
+    ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
+    machine.Write(winsim::Config().program, "MZ");
+    ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
     const winsim::MachineSnapshot before = checks::Snapshot();
-    EXPECT_EQ(0, RunSetup()) << name;
-    EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot())) << name;
-    EXPECT_TRUE(checks::BoxTexts().empty()) << name;
+    EXPECT_EQ(0, RunSetup());
+    const winsim::MachineSnapshot after = checks::Snapshot();
+    EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, after));
+    EXPECT_TRUE(checks::BoxTexts().empty());
+    // CX_USB.INF (10 characters) still fits; PULSARIO.VXD (12) does not.
+    EXPECT_EQ(1u, after.files.count(winsim::Config().windowsDir + "\\INF\\CX_USB.INF"));
+    EXPECT_EQ(0u, after.files.count(winsim::Config().windowsDir + "\\INF\\MAYA51USB.INF"));
+    // Every queued replacement has its staged file; backups (to .OLD) may
+    // name a live file that is absent.
+    std::vector<std::string> queuedWithoutFile;
+    for (const auto &move : after.pendingMoves)
+      if (Upper(move.second).find(".OLD") == std::string::npos && !machine.Exists(move.first.substr(4)))
+        queuedWithoutFile.push_back(move.first);
+    const std::string wininit = winsim::Config().windowsDir + "\\WININIT.INI";
+    for (const std::string &line : checks::SectionLines(machine.Exists(wininit) ? machine.Read(wininit) : "", "rename")) {
+      const std::string source = line.substr(line.find('=') + 1);
+      if (Upper(line).find(".OLD=") == std::string::npos && !machine.Exists(source)) queuedWithoutFile.push_back(source);
+    }
+    EXPECT_EQ(std::vector<std::string>{}, queuedWithoutFile);
   }
 }
 
@@ -136,12 +209,13 @@ TEST(HostileInputs, ModulePathWithoutBackslash) {
 }
 
 // Double-byte names (Shift-JIS, whose second byte may be 0x5C) in both
-// arguments: the disc copies go into the folder named, nowhere else.
+// arguments on a Japanese machine: the disc copies go into the folder named,
+// nowhere else.
 TEST(HostileInputs, DoubleByteArguments) {
-  PayloadMachine machine("winxp");
+  PayloadMachine machine("winxp-ja");
   std::string error;
   ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
-  const std::string dir = "C:\\\x95\x5C\x8E\xA6";  // a folder whose name ends in 0x5C's lead byte pair
+  const std::string dir = "C:\\\x95\x5C\x8E\xA6";  // a folder named with a 0x5C second byte
   machine.MakeDir(dir);
   SetCommandLine("\"" + dir + "\" \x83\x5C\x83\x74\x83\x67");
   const winsim::MachineSnapshot before = checks::Snapshot();

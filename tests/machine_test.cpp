@@ -142,6 +142,7 @@ TEST(CreateMachine, EveryTemplateAttachesWithItsVersion) {
     DWORD platform, major, minor, build;
     const char *system;
     bool psapi;
+    UINT codePage = 1252;
   } all[] = {
       {"win95", 1, 4, 0, 67109814, "C:\\WINDOWS\\SYSTEM", false},
       {"win98", 1, 4, 10, 67766446, "C:\\WINDOWS\\SYSTEM", false},
@@ -150,6 +151,9 @@ TEST(CreateMachine, EveryTemplateAttachesWithItsVersion) {
       {"win2k", 2, 5, 0, 2195, "C:\\WINNT\\system32", true},
       {"winxp", 2, 5, 1, 2600, "C:\\WINDOWS\\system32", true},
       {"win10", 2, 6, 2, 9200, "C:\\Windows\\System32", true},
+      {"win98-ja", 1, 4, 10, 67766446, "C:\\WINDOWS\\SYSTEM", false, 932},
+      {"winxp-ja", 2, 5, 1, 2600, "C:\\WINDOWS\\system32", true, 932},
+      {"win10-utf8", 2, 6, 2, 9200, "C:\\Windows\\System32", true, 65001},
   };
   for (const Expect &e : all) {
     TestMachine m(e.name);
@@ -157,6 +161,7 @@ TEST(CreateMachine, EveryTemplateAttachesWithItsVersion) {
     EXPECT_EQ(e.platform, c.platform) << e.name;
     EXPECT_EQ(e.major * 100 + e.minor, c.major * 100 + c.minor) << e.name;
     EXPECT_EQ(e.build, c.build) << e.name;
+    EXPECT_EQ(e.codePage, GetACP()) << e.name;
     EXPECT_EQ(e.system, c.systemDir) << e.name;
     EXPECT_TRUE(m.Exists(c.systemDir + "\\KERNEL32.DLL")) << e.name;
     EXPECT_TRUE(m.Exists(c.windowsDir + "\\INF")) << e.name;

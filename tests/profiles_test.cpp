@@ -33,11 +33,30 @@ TEST_F(Profiles, NewFileInTheWindowsDirectoryIsExactlyOneSection) {
   EXPECT_TRUE(Put("rename", "NUL", "C:\\WINDOWS\\X.DLL", "wininit.ini"));
   EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());  // as Windows leaves it after a create
   EXPECT_EQ("[rename]\r\nNUL=C:\\WINDOWS\\X.DLL\r\n", Read("WINDOWS/wininit.ini"));
-  // Deleting from a missing file succeeds and creates nothing.
+  // Deleting from a missing file succeeds and leaves an empty file, as
+  // Wine's profile tests find on Windows.
   EXPECT_TRUE(Put("s", "k", nullptr, "other.ini"));
-  EXPECT_TRUE(Put("s", nullptr, nullptr, "other.ini"));
-  std::ifstream probe(m_.HostC("WINDOWS/other.ini"));
-  EXPECT_FALSE(probe.good());
+  EXPECT_TRUE(Put("s", nullptr, nullptr, "other2.ini"));
+  for (const char *name : {"WINDOWS/other.ini", "WINDOWS/other2.ini"}) {
+    EXPECT_TRUE(std::ifstream(m_.HostC(name)).good()) << name;
+    EXPECT_EQ("", Read(name));
+  }
+}
+
+// Bare CR ends a line; a trailing NUL is no entry; a line without "=" is
+// listed by the section read but is no key.
+TEST_F(Profiles, ReadsCrLinesTrailingNulAndKeylessLines) {
+  Write("WINDOWS/T.INI", std::string("[s]\rname1=val1\rname3\rname4=a\r[t]\r") + '\0');
+  char buf[64];
+  EXPECT_EQ(DWORD(12), GetPrivateProfileStringA("s", nullptr, "", buf, sizeof buf, "T.INI"));
+  EXPECT_EQ(std::string("name1\0name4\0", 13), std::string(buf, 13));
+  SetLastError(0xdeadbeef);
+  EXPECT_EQ(DWORD(0), GetPrivateProfileSectionA("t", buf, sizeof buf, "T.INI"));
+  EXPECT_EQ(DWORD(ERROR_SUCCESS), GetLastError());
+  EXPECT_TRUE(Put("t", "k", "v", "T.INI"));
+  EXPECT_EQ(DWORD(4), GetPrivateProfileSectionA("t", buf, sizeof buf, "T.INI"));
+  EXPECT_EQ(DWORD(25), GetPrivateProfileSectionA("s", buf, sizeof buf, "T.INI"));
+  EXPECT_EQ(std::string("name1=val1\0name3\0name4=a\0", 25), std::string(buf, 25));
 }
 
 TEST_F(Profiles, EditsInPlaceAndLeavesOtherLinesByteIdentical) {

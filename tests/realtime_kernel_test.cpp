@@ -67,8 +67,9 @@ class KernelMachine : public TestMachine {
   std::string WindowsDir() const { return winsim::Config().windowsDir; }
   std::string SystemDir() const { return winsim::Config().systemDir; }
   std::string Sys(const std::string &name) const { return SystemDir() + "\\" + name; }
-  void Run(const std::string &systemDirSuffix = "") const {
-    InstallRealtimeKernel(source_, WindowsDir(), SystemDir() + systemDirSuffix);
+  // False when a refused WININIT.INI entry ended the installer.
+  bool Run(const std::string &systemDirSuffix = "") const {
+    return InstallRealtimeKernel(source_, WindowsDir(), SystemDir() + systemDirSuffix);
   }
   std::string Payload(const std::string &version, const std::string &name) const {
     std::ifstream in(winsim::SamplesDir() + "/payload/" + version + "/" + name, std::ios::binary);
@@ -91,6 +92,9 @@ std::string Enh386(const std::vector<std::string> &lines) {
 
 TEST(RealtimeKernel9x, DeploysFilesDeviceKeysAndQueuesReplacements) {
   KernelMachine m("win98");
+  // Staging copies left by an earlier run without a restart are replaced.
+  m.Write(m.Sys("PULSARIO.DL"), "stale");
+  m.Write(m.Sys("PULSARIO.EX"), "stale");
   m.Run();
   EXPECT_EQ(0, Boxes());
   EXPECT_EQ(m.Payload("v2", "PULSARIO.VXD"), m.Read(m.Sys("PULSARIO.VXD")));
@@ -174,13 +178,24 @@ TEST(RealtimeKernel9x, WithoutInfLeavesSystemIniAndDeviceKeysAlone) {
   EXPECT_EQ(0, Boxes());
 }
 
-TEST(RealtimeKernel9x, FailedInfCopyStillChangesSystemIniAndDeviceKeys) {
+TEST(RealtimeKernel9x, FailedCopiesShowTheirBoxesAndSystemIniAndDeviceKeysStillChange) {
   KernelMachine m("win98");
   m.Remove(m.WindowsDir() + "\\INF");
   m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386({"device=pulsario.vxd"}));
+  for (const char *file : {"PULSARIO.VXD", "PULSBR16.DLL"}) {
+    winsim::FaultRule rule;
+    rule.call = "CopyFileA";
+    rule.error = ERROR_SHARING_VIOLATION;
+    rule.pathContains = file;
+    winsim::AddFault(rule);
+  }
   m.Run();
-  EXPECT_EQ(1, Boxes());
-  EXPECT_EQ(1, Boxes("Unable to copy \"PULSARIO.INF\" to Systemdirectory!"));
+  winsim::ClearFaults();
+  EXPECT_EQ((std::vector<std::string>{
+                winsim::QuoteText("Unable to copy \"PULSARIO.VXD\" to Systemdirectory!"),
+                winsim::QuoteText("Unable to copy \"PULSBR16.DLL\" to Systemdirectory!"),
+                winsim::QuoteText("Unable to copy \"PULSARIO.INF\" to Systemdirectory!")}),
+            checks::BoxTexts());
   EXPECT_FALSE(m.Exists(m.WindowsDir() + "\\INF"));  // never created
   EXPECT_EQ((std::vector<std::string>{";evice=pulsario.vxd"}),
             SectionLines(m.Read(m.WindowsDir() + "\\SYSTEM.INI"), "386Enh"));
@@ -191,12 +206,12 @@ TEST(RealtimeKernel9x, FailedInfCopyStillChangesSystemIniAndDeviceKeys) {
 TEST(RealtimeKernel9x, DisablesExactlyTheStaticVxdLines) {
   KernelMachine m("win98");
   m.Write(m.WindowsDir() + "\\SYSTEM.INI",
-          Enh386({"device=pulsario.vxd", "device=*vmm", "device=PULSARIO.VXD",
+          Enh386({"X", "device=pulsario.vxd", "device=*vmm", "device=PULSARIO.VXD",
                   "device=C:\\WINDOWS\\SYSTEM\\pulsario.vxd", "device=pulsario.vxd2",
                   "EMMExclude=C000-CFFF", "device=pulsario.vxd"}));
   m.Run();
   std::string text = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
-  EXPECT_EQ((std::vector<std::string>{";evice=pulsario.vxd", "device=*vmm", "device=PULSARIO.VXD",
+  EXPECT_EQ((std::vector<std::string>{"X", ";evice=pulsario.vxd", "device=*vmm", "device=PULSARIO.VXD",
                                       "device=C:\\WINDOWS\\SYSTEM\\pulsario.vxd",
                                       "device=pulsario.vxd2", "EMMExclude=C000-CFFF",
                                       ";evice=pulsario.vxd"}),
@@ -247,14 +262,28 @@ TEST(RealtimeKernel9x, ReadOnlyWininitStopsAtTheDllEntry) {
   std::string wininit = m.WindowsDir() + "\\WININIT.INI";
   m.Write(wininit, "[RENAME]\r\n");
   ASSERT_TRUE(SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_READONLY));
-  try {
-    m.Run();
-    ADD_FAILURE() << "no profile write error";
-  } catch (const ProfileWriteError &e) {
-    EXPECT_EQ("Unable to write to Wininit.ini", e.Message());
-  }
+  EXPECT_FALSE(m.Run());
+  EXPECT_EQ("Unable to write to Wininit.ini", RefusedProfileWrite.message);
   EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.DL")));
   EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.EX")));
+  EXPECT_FALSE(ReadValue(kRunKey, "Realtime Audio Engine").found);
+  EXPECT_FALSE(KeyExists(kSettingsKey));
+}
+
+// A refused engine entry: the DLL's entry stands, the engine is not registered.
+TEST(RealtimeKernel9x, RefusedEngineEntrySkipsTheRegistration) {
+  KernelMachine m("win98");
+  winsim::FaultRule rule;
+  rule.call = "WritePrivateProfileStringA";
+  rule.error = ERROR_ACCESS_DENIED;
+  rule.pathContains = "WININIT";
+  rule.nth = 2;
+  winsim::AddFault(rule);
+  EXPECT_FALSE(m.Run());
+  winsim::ClearFaults();
+  EXPECT_EQ("Unable to write to Wininit.ini", RefusedProfileWrite.message);
+  EXPECT_EQ((std::vector<std::string>{m.Sys("PULSARIO.DLL") + "=" + m.Sys("PULSARIO.DL")}),
+            SectionLines(m.Read(m.WindowsDir() + "\\WININIT.INI"), "RENAME"));
   EXPECT_FALSE(ReadValue(kRunKey, "Realtime Audio Engine").found);
   EXPECT_FALSE(KeyExists(kSettingsKey));
 }

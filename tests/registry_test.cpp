@@ -164,7 +164,7 @@ TEST(Registry, EnumerationAndKeyInfo) {
   EXPECT_EQ(10u, maxSub);  // characters, without the zero
   EXPECT_EQ(1u, values);
   EXPECT_EQ(11u, maxName);
-  EXPECT_EQ(11u, maxData);
+  EXPECT_EQ(22u, maxData);  // NT stores the string in UTF-16
   char name[16];
   DWORD cch = 10;  // exactly the length: no room for the zero
   EXPECT_EQ(ERROR_MORE_DATA, RegEnumKeyExA(k, 0, name, &cch, nullptr, nullptr, nullptr, nullptr));
@@ -179,6 +179,42 @@ TEST(Registry, EnumerationAndKeyInfo) {
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumKeyExA(k, 2, name, &cch, nullptr, nullptr, nullptr, nullptr));
   cch = sizeof name;
   EXPECT_EQ(ERROR_NO_MORE_ITEMS, RegEnumValueA(k, 1, name, &cch, nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(k);
+}
+
+// What Wine's registry tests find on Windows: HKEY_CLASSES_ROOT is
+// HKLM\SOFTWARE\Classes; an empty sub-key opens a new handle; a failed open
+// gives NULL; classes and write times are kept; the type comes with 234.
+TEST(Registry, HandlesClassesAndTypesAsWindowsReportsThem) {
+  BareMachine m;
+  RegCloseKey(Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\.wav"));
+  HKEY k = nullptr, again = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CLASSES_ROOT, ".wav", 0, KEY_READ, &k));
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(k, "", 0, KEY_READ, &again));
+  EXPECT_NE(k, again);
+  EXPECT_EQ(ERROR_SUCCESS, RegCloseKey(again));
+  again = k;
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(k, "missing", 0, KEY_READ, &again));
+  EXPECT_EQ(nullptr, again);
+  HKEY sub = nullptr;
+  char cls[] = "subkey class";
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(k, "S", 0, cls, 0, KEY_ALL_ACCESS, nullptr, &sub, nullptr));
+  SetString(sub, "name", "foobar");
+  char buf[32];
+  DWORD cch = sizeof buf, maxClass = 0;
+  FILETIME written{0, 0};
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(sub, buf, &cch, nullptr, nullptr, nullptr, nullptr,
+                                            nullptr, nullptr, nullptr, nullptr, &written));
+  EXPECT_EQ(std::string("subkey class"), std::string(buf, cch));
+  EXPECT_NE(0u, written.dwHighDateTime);
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryInfoKeyA(k, nullptr, nullptr, nullptr, nullptr, nullptr, &maxClass,
+                                            nullptr, nullptr, nullptr, nullptr, nullptr));
+  EXPECT_EQ(12u, maxClass);
+  DWORD nameLen = 2, type = 1234, size = 20;
+  EXPECT_EQ(ERROR_MORE_DATA, RegEnumValueA(sub, 0, buf, &nameLen, nullptr, &type, (BYTE *)buf, &size));
+  EXPECT_EQ(DWORD(REG_SZ), type);
+  EXPECT_EQ(7u, size);
+  RegCloseKey(sub);
   RegCloseKey(k);
 }
 

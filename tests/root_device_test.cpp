@@ -127,6 +127,14 @@ TEST_P(RootDeviceTest, IdLaterInADevicesListIsFoundAndOnlyUpdated) {
   EXPECT_NE("<none>", RawValue(Node("ROOT\\MULTI\\0000"), "Driver"));
 }
 
+// The first device of the whole list counts like any other.
+TEST_P(RootDeviceTest, IdOfTheFirstDeviceIsFound) {
+  AddDevice("ACPI\\0\\0000", List({kId}));
+  Bind();
+  EXPECT_TRUE(FindDeviceByHardwareId(kId));
+  EXPECT_EQ(0u, GetLastError());
+}
+
 TEST_P(RootDeviceTest, IdInAnotherCaseIsNotFound) {
   AddDevice("ROOT\\UPPER\\0000", List({"*VARENTEL\\PULSARIO"}));
   Bind();
@@ -172,11 +180,20 @@ TEST_P(RootDeviceTest, FailedRemovalStillReportsTheUpdatesCode) {
 
 TEST_P(RootDeviceTest, FailureBeforeRegistrationLeavesNoNode) {
   Bind();
-  Fail("SetupDiCallClassInstaller", ERROR_NOT_ENOUGH_MEMORY, "DIF_REGISTERDEVICE");
-  EXPECT_FALSE(InstallRootDevice(kInf, kId));
-  EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
-  EXPECT_FALSE(Called("UpdateDriverForPlugAndPlayDevicesA"));
-  EXPECT_TRUE(RealtimeNodes().empty());
+  const std::pair<const char *, const char *> steps[] = {
+      {"SetupDiCreateDeviceInfoList", ""},
+      {"SetupDiCreateDeviceInfoA", ""},
+      {"SetupDiSetDeviceRegistryPropertyA", ""},
+      {"SetupDiCallClassInstaller", "DIF_REGISTERDEVICE"}};
+  for (const auto &step : steps) {
+    winsim::ClearFaults();
+    Fail(step.first, ERROR_NOT_ENOUGH_MEMORY, step.second);
+    EXPECT_FALSE(InstallRootDevice(kInf, kId)) << step.first;
+    EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError()) << step.first;
+    EXPECT_FALSE(Called("UpdateDriverForPlugAndPlayDevicesA")) << step.first;
+    EXPECT_TRUE(RealtimeNodes().empty()) << step.first;
+  }
+  winsim::ClearFaults();
 }
 
 TEST_P(RootDeviceTest, UnreadableDeviceListCreatesNothing) {
@@ -244,10 +261,12 @@ TEST_F(NoNewDevTest, Nt40CreatesNothingAndShowsNothing) {
   winsim::EnableCallLog(true);
   BindNewDev();
   EXPECT_FALSE(NewDevBound());
+  SetLastError(0);
   EXPECT_FALSE(InstallRootDevice("C:\\VARSETUP\\pulsario.inf", kId));
-  EXPECT_NE(0u, GetLastError());
+  EXPECT_EQ(DWORD(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
+  SetLastError(0);
   EXPECT_FALSE(CreateRootDevice(kId, "C:\\VARSETUP\\pulsario.inf"));
-  EXPECT_NE(0u, GetLastError());
+  EXPECT_EQ(DWORD(ERROR_CALL_NOT_IMPLEMENTED), GetLastError());
   EXPECT_FALSE(Called("SetupDi"));
   EXPECT_TRUE(winsim::ReadJournal().empty());  // no system error box
   EXPECT_EQ(nullptr, Node("ROOT\\REALTIME"));
@@ -267,6 +286,11 @@ TEST_F(NoNewDevTest, PlantedNewDevBesideTheProgramIsNeverLoaded) {
   // With the system's copy gone the planted one is still not taken.
   ReleaseNewDev();
   machine.Remove("C:\\WINDOWS\\system32\\newdev.dll");
+  BindNewDev();
+  EXPECT_FALSE(NewDevBound());
+  ReleaseNewDev();
+  // Nor when the system directory cannot be read (a bare name would find it).
+  FailCalls("GetSystemDirectoryA", ERROR_NOT_ENOUGH_MEMORY);
   BindNewDev();
   EXPECT_FALSE(NewDevBound());
   for (const std::string &loaded : winsim::LoadedLibraries())
@@ -297,3 +321,14 @@ TEST_F(NoNewDevTest, XpRunLeavesExactlyOneRealtimeNodeInTheHive) {
 }
 
 }  // namespace
+
+// The list reader alone: an entry counts only when it begins inside the
+// reported data and ends inside the buffer; no buffer lists nothing.
+TEST(ListsHardwareId, EntriesBeginInsideTheDataAndEndInsideTheBuffer) {
+  const BYTE list[] = {'A', 0, 'B', 0, 'C', 'D', 0};
+  EXPECT_TRUE(ListsHardwareId(list, 4, 7, "B"));
+  EXPECT_FALSE(ListsHardwareId(list, 2, 7, "B"));   // B begins where the data ends
+  EXPECT_TRUE(ListsHardwareId(list, 7, 7, "CD"));
+  EXPECT_FALSE(ListsHardwareId(list, 6, 6, "CD"));  // its zero lies beyond the buffer
+  EXPECT_FALSE(ListsHardwareId(nullptr, 0, 0, ""));
+}

@@ -134,3 +134,22 @@ TEST(RunSetup, RunsTheInstallersInTheirFixedOrder) {
   ASSERT_LT(kernelFirst, renames.size());
   EXPECT_LT(aspiLast, kernelFirst);
 }
+
+// A program path longer than the first buffer is read again with more room,
+// never taken cut: the folder that a cut path would name holds other
+// component files, and none of them is deployed.  The program's own folder
+// is longer than MAX_PATH, so the ANSI calls refuse its files, as on Windows.
+TEST(RunSetup, ProgramInADeepFolderIsNeverTakenForTheFolderAbove) {
+  TestMachine machine(kTemplateNT);
+  const std::string above = "C:\\" + std::string(200, 'P');
+  const std::string folder = above + "\\" + std::string(100, 'Q');
+  machine.MakeDir(folder);
+  std::string error;
+  winsim::Config().program = above + "\\VARSETUP.EXE";
+  ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
+  ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
+  winsim::Config().program = folder + "\\VARSETUP.EXE";
+  ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
+  EXPECT_EQ(0, RunSetup());
+  EXPECT_FALSE(machine.Exists(winsim::Config().systemDir + "\\PULSARIO.DL"));
+}

@@ -1,5 +1,7 @@
 #include "test_machine.h"
 
+#include "codepage.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -51,6 +53,9 @@ TestMachine::TestMachine(const std::string &templateName) {
 }
 
 TestMachine::~TestMachine() {
+  // What the test opened it closed: a key handle left open is a leak of
+  // the code under test (or of the test).
+  EXPECT_EQ(0u, winsim::OpenKeyCount()) << "a registry key stayed open";
   winsim::Detach();
   std::string parent = dir_.substr(0, dir_.rfind('/'));
   if (!getenv("KEEP_TEST_MACHINES") && parent.rfind("/tmp/varsetup-test-", 0) == 0) {
@@ -77,10 +82,10 @@ std::string TestMachine::Read(const std::string &windowsPath) const {
 void TestMachine::MakeDir(const std::string &windowsPath) const {
   // Create each missing component in turn (a root needs nothing).
   if (windowsPath.size() <= 3) return;
+  // Split by characters of the machine's code page (a double-byte name may
+  // hold a 0x5C byte).
   std::string sofar = windowsPath.substr(0, 2);
-  std::istringstream in(windowsPath.substr(3));
-  std::string part;
-  while (std::getline(in, part, '\\')) {
+  for (const std::string &part : winsim::SplitAtChar(windowsPath.substr(3), '\\')) {
     sofar += "\\" + part;
     winsim::ResolvedPath r;
     ASSERT_EQ(0u, winsim::ResolvePath(sofar.c_str(), &r)) << sofar;
@@ -91,7 +96,7 @@ void TestMachine::MakeDir(const std::string &windowsPath) const {
 }
 
 void TestMachine::Write(const std::string &windowsPath, const std::string &content) const {
-  MakeDir(windowsPath.substr(0, windowsPath.rfind('\\')));
+  MakeDir(windowsPath.substr(0, winsim::FindLastChar(windowsPath, "\\")));
   winsim::ResolvedPath r;
   ASSERT_EQ(0u, winsim::ResolvePath(windowsPath.c_str(), &r)) << windowsPath;
   std::ofstream out(r.host, std::ios::binary | std::ios::trunc);

@@ -37,6 +37,12 @@ TEST(UsbPackages9x, DriverGoesToSystem32DriversAndTheRestToSystem) {
   EXPECT_EQ(UsbMachine::Payload("v2", "FTD2XX.SYS"),
             m.Read("C:\\WINDOWS\\SYSTEM32\\Drivers\\FTD2XX.SYS"));
   EXPECT_FALSE(m.Exists("C:\\WINDOWS\\SYSTEM\\Drivers\\FTD2XX.SYS"));
+  // The same place when the directories come with their trailing backslash.
+  m.Remove("C:\\WINDOWS\\SYSTEM32\\Drivers\\FTD2XX.SYS");
+  InstallUsbControllerPackage(m.Source(), m.WindowsDir() + "\\", m.SystemDir() + "\\");
+  EXPECT_EQ(UsbMachine::Payload("v2", "FTD2XX.SYS"),
+            m.Read("C:\\WINDOWS\\SYSTEM32\\Drivers\\FTD2XX.SYS"));
+  EXPECT_TRUE(BoxTexts().empty());
 }
 
 // The Drivers folder is never created: only the driver's row fails, and its

@@ -183,16 +183,14 @@ TEST(DeleteRegTree, DoubleByteSubkeyNamesOnNT) {
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Varentel\\Engine"));
 }
 
-TEST(WriteProfileEntry, RefusedWriteRaisesTheErrorNamingTheFile) {
+TEST(WriteProfileEntry, RefusedWriteRecordsTheErrorNamingTheFile) {
   TestMachine machine(kTemplate9x);
   const std::string file = winsim::Config().windowsDir + "\\SYSTEM.INI";
   ASSERT_TRUE(SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_READONLY));
-  try {
-    WriteProfileEntry("System.ini", "VCache", "MinFileCache", "20480");
-    FAIL() << "no error raised";
-  } catch (const ProfileWriteError &error) {
-    EXPECT_EQ("Unable to write to System.ini", error.Message());
-  }
+  RefusedProfileWrite = ProfileWriteError();
+  EXPECT_FALSE(WriteProfileEntry("System.ini", "VCache", "MinFileCache", "20480"));
+  EXPECT_EQ("Unable to write to System.ini", RefusedProfileWrite.message);
+  EXPECT_NE(nullptr, RefusedProfileWrite.address);
 }
 
 TEST(DisableDeviceLines, TurnsExactMatchesIntoComments) {

@@ -395,6 +395,7 @@ bool PropertyValue(DWORD property, const char **name, DWORD *type) {
     case SPDRP_CLASSGUID: *name = "ClassGUID"; *type = REG_SZ; return true;
     case SPDRP_DRIVER: *name = "Driver"; *type = REG_SZ; return true;
     case SPDRP_MFG: *name = "Mfg"; *type = REG_SZ; return true;
+    case SPDRP_FRIENDLYNAME: *name = "FriendlyName"; *type = REG_SZ; return true;
   }
   return false;
 }
@@ -594,13 +595,20 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *classGuid, PCSTR enumerator, HW
     SetLastError(e);
     return INVALID_HANDLE_VALUE;
   }
-  // Device interfaces are not simulated; without a class the caller must
-  // ask for all classes.
-  if ((flags & DIGCF_DEVICEINTERFACE) || (!classGuid && !(flags & DIGCF_ALLCLASSES))) {
+  // Without a class the caller must ask for all classes.
+  if (!classGuid && !(flags & DIGCF_ALLCLASSES)) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
   auto *set = new DeviceSet;
+  if (flags & DIGCF_DEVICEINTERFACE) {
+    // A list of the devices that expose an interface of that class: the
+    // machine registers no device interfaces, so the list starts empty
+    // and takes no class (the GUID names an interface class).
+    Sets().insert(set);
+    Succeed();
+    return set;
+  }
   if (classGuid && !(flags & DIGCF_ALLCLASSES)) {
     set->hasClass = true;
     set->classGuid = *classGuid;
@@ -647,7 +655,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
   DeviceSet *set;
   Element *element;
   if (DWORD e = EnterElementCall("SetupDiGetDeviceRegistryPropertyA", handle, data, &set, &element)) {
-    SetLastError(e);
+    SetLastError(set && !data ? DWORD(ERROR_INVALID_PARAMETER) : e);
     return FALSE;
   }
   const char *name;
@@ -684,6 +692,20 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
       bytes = p->second.second;
       have = true;
     }
+    // A new element already reports what its node will hold: its class
+    // (GUID, and name when the class is installed) and its description
+    // (Wine's SetupAPI tests, run on Windows).
+    std::string text;
+    if (property == SPDRP_CLASSGUID) text = FormatGuid(element->classGuid);
+    if (property == SPDRP_DEVICEDESC) text = element->description;
+    if (property == SPDRP_CLASS)
+      text = ValueString(reg::Find(Hklm(), std::string(kClassKey) + "\\" + FormatGuid(element->classGuid)), "Class");
+    if (!have && !text.empty()) {
+      valueType = REG_SZ;
+      bytes.assign(text.begin(), text.end());
+      bytes.push_back(0);
+      have = true;
+    }
   }
   if (!have) {
     // No such property on this device (reference 5.3).
@@ -707,14 +729,16 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
   DeviceSet *set;
   Element *element;
   if (DWORD e = EnterElementCall("SetupDiSetDeviceRegistryPropertyA", handle, data, &set, &element)) {
-    SetLastError(e);
+    SetLastError(set && !data ? DWORD(ERROR_INVALID_PARAMETER) : e);
     return FALSE;
   }
-  // Of the properties kept here only the ID lists and the description may
-  // be set by a caller; Class, Driver and the rest belong to the installer.
+  // Of the properties kept here only the ID lists, the description and the
+  // friendly name may be set by a caller; Class, Driver and the rest belong
+  // to the installer.
   const char *name;
   DWORD kind;
-  if ((property != SPDRP_HARDWAREID && property != SPDRP_COMPATIBLEIDS && property != SPDRP_DEVICEDESC) ||
+  if ((property != SPDRP_HARDWAREID && property != SPDRP_COMPATIBLEIDS && property != SPDRP_DEVICEDESC &&
+       property != SPDRP_FRIENDLYNAME) ||
       !PropertyValue(property, &name, &kind)) {
     SetLastError(ERROR_INVALID_REG_PROPERTY);
     return FALSE;
@@ -756,13 +780,16 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
     SetLastError(e);
     return FALSE;
   }
-  if (!infName || !classGuid) {
-    SetLastError(ERROR_INVALID_PARAMETER);
+  // A missing file wins over missing output pointers (Wine's SetupAPI
+  // tests, run on Windows).
+  Inf inf;
+  DWORD loaded = infName ? LoadInf(infName, &inf) : DWORD(ERROR_INVALID_PARAMETER);
+  if (loaded == ERROR_FILE_NOT_FOUND || loaded == ERROR_PATH_NOT_FOUND || !classGuid || !className) {
+    SetLastError(loaded ? loaded : DWORD(ERROR_INVALID_PARAMETER));
     return FALSE;
   }
-  Inf inf;
-  if (DWORD e = LoadInf(infName, &inf)) {
-    SetLastError(e);
+  if (loaded) {
+    SetLastError(loaded);
     return FALSE;
   }
   if (!HasValidSignature(inf)) {
@@ -776,7 +803,9 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
   std::string guidText = inf.Value("Version", "ClassGUID", &haveGuid);
   GUID guid{};
   if (haveGuid && !ParseGuid(guidText, &guid)) {
-    SetLastError(ERROR_INVALID_CLASS);
+    // The text is no GUID: the code of the GUID parser (XP; 7 and later
+    // give ERROR_INVALID_PARAMETER; Wine's SetupAPI tests).
+    SetLastError(RPC_S_INVALID_STRING_UUID);
     return FALSE;
   }
   // A missing half is taken from the installed classes (the class keys
@@ -829,12 +858,22 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID *classGuid, HWND) {
 
 BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO handle, PCSTR deviceName, const GUID *classGuid,
                                      PCSTR description, HWND, DWORD flags, PSP_DEVINFO_DATA data) {
+  // The name is checked before the handle, the class after it (Wine's
+  // SetupAPI tests, run on Windows).
   DeviceSet *set = nullptr;
-  if (DWORD e = EnterSetCall("SetupDiCreateDeviceInfoA", deviceName, handle, &set)) {
+  if (DWORD e = Fault("SetupDiCreateDeviceInfoA", deviceName)) {
     SetLastError(e);
     return FALSE;
   }
-  if (!deviceName || !classGuid) {
+  if (!deviceName) {
+    SetLastError(ERROR_INVALID_DEVINST_NAME);
+    return FALSE;
+  }
+  if (DWORD e = EnterSetCall("SetupDiCreateDeviceInfoA", nullptr, handle, &set)) {
+    SetLastError(e);
+    return FALSE;
+  }
+  if (!classGuid) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -846,11 +885,12 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO handle, PCSTR deviceName, const GU
     SetLastError(ERROR_CLASS_MISMATCH);
     return FALSE;
   }
-  if (data && data->cbSize != sizeof(SP_DEVINFO_DATA)) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
+  std::string name = deviceName, id;
+  // An instance ID holds at most MAX_DEVICE_ID_LEN - 1 characters.
+  if (name.size() >= MAX_DEVICE_ID_LEN) {
+    SetLastError(ERROR_INVALID_DEVINST_NAME);
     return FALSE;
   }
-  std::string name = deviceName, id;
   if (flags & DICD_GENERATE_ID) {
     // A root device ID without backslashes: ROOT\<NAME>\NNNN, the lowest
     // number not taken (reference 5.5).  An empty name is refused as on
@@ -886,6 +926,11 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO handle, PCSTR deviceName, const GU
       return FALSE;
     }
     id = upper;
+  }
+  // The record is checked after the name is known to be free.
+  if (data && data->cbSize != sizeof(SP_DEVINFO_DATA)) {
+    SetLastError(ERROR_INVALID_USER_BUFFER);
+    return FALSE;
   }
   Element e;
   e.instanceId = id;
@@ -924,8 +969,10 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
     return FALSE;
   }
   if (function != DIF_REGISTERDEVICE && function != DIF_REMOVE) {
-    // Other installer functions are not simulated.
-    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    // No class installer and no default handler for other functions: the
+    // caller is told to do the default action itself (Wine's SetupAPI
+    // tests, run on Windows).
+    SetLastError(ERROR_DI_DO_DEFAULT);
     return FALSE;
   }
   if (DWORD e = ElementFrom(set, data, &element)) {

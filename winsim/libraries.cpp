@@ -8,6 +8,7 @@
 #include <cstring>
 #include <map>
 
+#include "codepage.h"
 #include "machine.h"
 
 namespace winsim {
@@ -38,10 +39,7 @@ bool HasDirectoryPart(const std::string &name) {
   return name.find_first_of("\\/:") != std::string::npos;
 }
 
-std::string Upper(std::string s) {
-  for (char &c : s) c = char(toupper((unsigned char)c));
-  return s;
-}
+std::string Upper(const std::string &s) { return UpperText(s); }
 
 // Modules every process of ours has loaded at start: a bare name of one of
 // them resolves to the loaded copy in the system directory, never a search.
@@ -59,7 +57,7 @@ bool FindFile(const std::string &candidate, ResolvedPath *out) {
 
 std::string ProgramDir() {
   const std::string &p = Config().program;
-  return p.substr(0, p.rfind('\\'));
+  return p.substr(0, FindLastChar(p, "\\"));
 }
 
 // The directories searched for a bare name, in order.  Systems with safe
@@ -110,9 +108,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
     return nullptr;
   }
   std::string file(name);
-  std::string base = file.substr(file.find_last_of("\\/:") == std::string::npos
-                                     ? 0
-                                     : file.find_last_of("\\/:") + 1);
+  size_t cut = FindLastChar(file, "\\/:");
+  std::string base = file.substr(cut == std::string::npos ? 0 : cut + 1);
   if (base.find('.') == std::string::npos) file += ".DLL";
   ResolvedPath found;
   bool ok = false;
@@ -185,7 +182,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   if (!name) return reinterpret_cast<HMODULE>(uintptr_t(0x00400000));
   for (auto &entry : Modules()) {
     const std::string &p = entry.second.path;
-    std::string base = p.substr(p.rfind('\\') + 1);
+    std::string base = p.substr(FindLastChar(p, "\\") + 1);
     if (Upper(base) == Upper(name) || PathKey(p) == PathKey(name))
       return reinterpret_cast<HMODULE>(entry.first);
   }

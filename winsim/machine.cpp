@@ -12,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "codepage.h"
 #include "textfile.h"
 
 namespace winsim {
@@ -35,11 +36,8 @@ State &S() {
   return state;
 }
 
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
+// Upper case by characters of the machine's code page.
+std::string Upper(const std::string &s) { return UpperText(s); }
 
 bool ContainsNoCase(const std::string &hay, const std::string &needle) {
   return Upper(hay).find(Upper(needle)) != std::string::npos;
@@ -169,12 +167,21 @@ std::string DriveHostDir(char letter) {
 DWORD ResolvePath(const char *path, ResolvedPath *out) {
   *out = ResolvedPath();
   if (!path || !*path) return ERROR_PATH_NOT_FOUND;
-  std::string p(path);
-  for (char &c : p)
-    if (c == '/') c = '\\';
-  for (size_t i = 0; i < p.size(); ++i) {
-    if (i == 1 && p[i] == ':') continue;
-    if (!ValidPathChar((unsigned char)p[i]) || (p[i] == ':' && i != 1)) return ERROR_INVALID_NAME;
+  // Checked and split by characters: the second byte of a double-byte
+  // character may be 0x5C or 0x7C and is neither a separator nor "|".
+  std::string p;
+  for (const std::string &ch : SplitChars(path)) {
+    if (ch.size() == 1) {
+      char c = ch[0] == '/' ? '\\' : ch[0];
+      if (p.size() == 1 && c == ':') {
+        p += c;
+        continue;
+      }
+      if (!ValidPathChar((unsigned char)c) || c == ':') return ERROR_INVALID_NAME;
+      p += c;
+    } else {
+      p += ch;
+    }
   }
   std::string full;
   const MachineConfig &config = S().config;
@@ -200,10 +207,7 @@ DWORD ResolvePath(const char *path, ResolvedPath *out) {
   }
   char drive = char(toupper((unsigned char)full[0]));
   std::vector<std::string> parts;
-  std::string part;
-  std::istringstream in(full.substr(2));
-  bool trailingSeparator = full.size() > 3 && full.back() == '\\';
-  while (std::getline(in, part, '\\')) {
+  for (std::string part : SplitAtChar(full.substr(2), '\\')) {
     if (part.empty() || part == ".") continue;
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
@@ -252,7 +256,6 @@ DWORD ResolvePath(const char *path, ResolvedPath *out) {
     out->exists = true;
     out->isDirectory = S_ISDIR(st.st_mode);
   }
-  (void)trailingSeparator;
   return 0;
 }
 

@@ -182,6 +182,9 @@ void RegisterEntryPoint(const std::string& name, FARPROC function);
 // Libraries still loaded (a test checks every load was released).
 size_t LoadedModuleCount();
 void ResetModules();
+// Registry key handles of this attachment not closed yet (predefined roots
+// are no handles).
+size_t OpenKeyCount();
 
 // ---- registry store, shared by registry.cpp, devices.cpp, files.cpp ----
 namespace reg {
@@ -198,6 +201,11 @@ struct Key {
   std::vector<Value> values;         // in creation order
   std::vector<Key *> subkeys;        // sorted case-insensitively
   bool deleted = false;
+  // The class given to RegCreateKeyExA and the time of the last change, as
+  // 100 ns units since 1601.  REGEDIT4 holds neither: they last while the
+  // machine is attached (a key read from the file is as old as the reading).
+  std::string className;
+  uint64_t lastWrite = 0;
 };
 
 // Root of a hive: HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER (nullptr for others).

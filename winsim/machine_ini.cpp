@@ -10,7 +10,7 @@
 //   system=C:\WINDOWS\SYSTEM
 //   program=C:\VARSETUP\VARSETUP.EXE   ; the running program (SourceDir)
 //   currentdir=C:\VARSETUP      ; optional, defaults to the program's folder
-//   codepage=1252               ; ANSI code page (932, 936, 949, 950: DBCS)
+//   codepage=1252               ; ANSI code page: 1252, 932, 936, 949, 950 or 65001
 //   bits=64                     ; a 64-bit system: the program runs under WOW64
 //   [drives]
 //   C=fixed                     ; fixed, removable, cdrom, remote, ramdisk
@@ -26,6 +26,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "codepage.h"
 #include "machine.h"
 
 namespace winsim {
@@ -79,6 +80,19 @@ bool ParseKind(const std::string &s, DriveKind *out) {
       return true;
     }
   return false;
+}
+
+// Position of the last backslash character of a path in code page `cp`
+// (the machine is not attached yet while its machine.ini is read).
+size_t LastBackslash(UINT cp, const std::string &path) {
+  size_t last = std::string::npos;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (CodePageLeadByte(cp, BYTE(path[i])) && i + 1 < path.size())
+      ++i;
+    else if (path[i] == '\\')
+      last = i;
+  }
+  return last;
 }
 
 std::string Upper(std::string s) {
@@ -166,7 +180,8 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
         if (value != "32" && value != "64") return fail("bits must be 32 or 64");
         c.wow64 = value == "64";
       } else if (key == "codepage") {
-        if (!ParseNumber(value, &n) || n == 0 || n > 65535) return fail("bad code page");
+        if (!ParseNumber(value, &n) || !CodePageSupported(UINT(n)))
+          return fail("code page not supported: " + value + " (1252, 932, 936, 949, 950, 65001)");
         c.codePage = UINT(n);
       } else {
         return fail("unknown key '" + key + "' in [system]");
@@ -218,7 +233,7 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
       number = p.first;
       return fail("path on a drive the machine does not have: " + p.second);
     }
-  if (c.currentDir.empty()) c.currentDir = c.program.substr(0, c.program.rfind('\\'));
+  if (c.currentDir.empty()) c.currentDir = c.program.substr(0, LastBackslash(c.codePage, c.program));
   if (c.currentDir.size() == 2) c.currentDir += "\\";
   *out = c;
   return true;

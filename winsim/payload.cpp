@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "codepage.h"
 #include "machine.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +26,7 @@ bool MakeWindowsDir(const std::string &windowsDir, std::string *error) {
   }
   if (r.exists) return r.isDirectory || (*error = windowsDir + " is a file", false);
   if (r.isRoot) return true;
-  size_t cut = windowsDir.find_last_of('\\');
+  size_t cut = FindLastChar(windowsDir, "\\");
   if (cut != std::string::npos && cut > 2 && !MakeWindowsDir(windowsDir.substr(0, cut), error))
     return false;
   if (ResolvePath(windowsDir.c_str(), &r) != 0 || mkdir(r.host.c_str(), 0755) != 0) {
@@ -83,7 +84,7 @@ bool InstallPayload(const std::string &version, std::string *error) {
     return false;
   }
   const std::string &program = Config().program;
-  std::string folder = program.substr(0, program.find_last_of('\\'));
+  std::string folder = program.substr(0, FindLastChar(program, "\\"));
   return PutTree(shared, folder, false, error) && PutTree(own, folder, false, error);
 }
 

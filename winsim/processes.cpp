@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "machine.h"
 #include "wow64.h"
 
@@ -82,7 +83,7 @@ std::vector<SimModule> ModulesOf(const SimProcess &p) {
 // the executable file" on the NT family (reference 4.2).
 std::string ExeFileField(const SimProcess &p) {
   if (Config().Is9x()) return p.image;
-  size_t cut = p.image.rfind('\\');
+  size_t cut = FindLastChar(p.image, "\\");
   return cut == std::string::npos ? p.image : p.image.substr(cut + 1);
 }
 
@@ -125,7 +126,9 @@ BOOL ReadSnapshotEntry(HANDLE snapshot, PROCESSENTRY32 *entry, bool first) {
 
 }  // namespace
 
-size_t OpenHandleCount() { return Handles().size(); }
+size_t OpenFindHandleCount();  // files.cpp
+
+size_t OpenHandleCount() { return Handles().size() + OpenFindHandleCount(); }
 
 }  // namespace winsim
 

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "codepage.h"
 #include "machine.h"
 #include "textfile.h"
 
@@ -32,30 +33,32 @@ struct ProfileLine {
 
 const char kCrlf[] = "\r\n";
 
+// Blanks around names and values go.  A NUL counts as a blank: a file that
+// ends in a NUL (as C strings written with their terminator do) gives no
+// extra entry on Windows.
 std::string ProfileTrim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t\v"), e = s.find_last_not_of(" \t\v");
+  static const char kBlanks[] = " \t\v\0";
+  size_t b = s.find_first_not_of(kBlanks, 0, 4), e = s.find_last_not_of(kBlanks, std::string::npos, 4);
   return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
-bool ProfileSame(const std::string &a, const std::string &b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (toupper((unsigned char)a[i]) != toupper((unsigned char)b[i])) return false;
-  return true;
-}
+// Section and key names compare by characters of the code page.
+bool ProfileSame(const std::string &a, const std::string &b) { return EqualNoCase(a, b); }
 
+// Line ends are "\r\n", "\n" or a bare "\r": Windows' reader breaks lines
+// at either character (Wine's profile tests pass a CR-only file on Windows).
 std::vector<ProfileLine> ProfileSplit(const std::string &data) {
   std::vector<ProfileLine> lines;
   size_t start = 0;
   while (start < data.size()) {
-    size_t nl = data.find('\n', start);
-    if (nl == std::string::npos) {
+    size_t brk = data.find_first_of("\r\n", start);
+    if (brk == std::string::npos) {
       lines.push_back({data.substr(start), ""});
       break;
     }
-    size_t textEnd = nl > start && data[nl - 1] == '\r' ? nl - 1 : nl;
-    lines.push_back({data.substr(start, textEnd - start), data.substr(textEnd, nl + 1 - textEnd)});
-    start = nl + 1;
+    size_t next = data.compare(brk, 2, "\r\n") == 0 ? brk + 2 : brk + 1;
+    lines.push_back({data.substr(start, brk - start), data.substr(brk, next - brk)});
+    start = next;
   }
   return lines;
 }
@@ -80,7 +83,7 @@ bool IsEntry(const ProfileLine &l) { return !IsBlank(l) && !IsComment(l) && !IsH
 
 std::string HeaderName(const ProfileLine &l) {
   std::string t = ProfileTrim(l.text);
-  size_t close = t.find(']');
+  size_t close = FindFirstChar(t, "]");  // a second byte may be 0x5D
   return ProfileTrim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
 }
 
@@ -255,8 +258,10 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
   size_t header = 0, end = 0;
   bool found = FindSection(file.lines, section, &header, &end);
   if (!lpKeyName || !lpString) {
-    // Deletions succeed also when there is nothing to delete.
-    if (!found) return TRUE;
+    // Deletions succeed also when there is nothing to delete; in a missing
+    // file Windows leaves an empty file behind (Wine's profile tests, run on
+    // Windows, find one of size 0).
+    if (!found) return file.path.exists ? TRUE : ProfileFinish(file);
     if (!lpKeyName) {
       RemoveEntries(&file.lines, header, end, true);
     } else {
@@ -345,7 +350,9 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
                                                              : EntryKey(l) + "=" + EntryValue(l));
     }
   }
-  if (e) SetLastError(e);
+  // A read from an existing file sets ERROR_SUCCESS, also when the section
+  // is missing or empty (Wine's profile tests, run on Windows).
+  SetLastError(e);
   return CopyList(items, lpReturnedString, nSize);
 }
 
@@ -367,8 +374,10 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
       for (const ProfileLine &l : file.lines)
         if (IsHeader(l)) names.push_back(HeaderName(l));
     } else if (FindSection(file.lines, ProfileTrim(lpAppName), &header, &end)) {
+      // Only lines with "=" are keys; GetPrivateProfileSectionA returns the others.
       for (size_t i = header + 1; i < end; ++i)
-        if (IsEntry(file.lines[i])) names.push_back(EntryKey(file.lines[i]));
+        if (IsEntry(file.lines[i]) && file.lines[i].text.find('=') != std::string::npos)
+          names.push_back(EntryKey(file.lines[i]));
     }
     return CopyList(names, lpReturnedString, nSize);
   }

@@ -4,17 +4,15 @@
 #include <cstdio>
 #include <map>
 
+#include "codepage.h"
+
 namespace winsim {
 
 namespace {
 
 const char kHeader[] = "REGEDIT4";
 
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
+std::string Upper(const std::string &s) { return UpperText(s); }
 
 std::string Quote(const std::string &s) {
   std::string out = "\"";

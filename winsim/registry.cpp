@@ -10,6 +10,7 @@
 #include <memory>
 #include <set>
 
+#include "codepage.h"
 #include "machine.h"
 #include "regfile.h"
 
@@ -31,11 +32,7 @@ std::set<RegHandle *> &Handles() {
 const REGSAM kReadRights = KEY_READ;  // KEY_QUERY_VALUE|KEY_ENUMERATE_SUB_KEYS|KEY_NOTIFY|READ_CONTROL
 const REGSAM kAllRights = KEY_ALL_ACCESS;
 
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
+std::string Upper(const std::string &s) { return UpperText(s); }
 
 // Resolves a handle: predefined roots carry every right.  Returns 0 or the
 // error code the call must return.
@@ -72,7 +69,8 @@ std::string RegPath(HKEY hKey, const char *sub) {
 bool RegIsDenied(const std::string &fullPath) {
   std::string path = Upper(fullPath);
   while (!path.empty() && path.back() == '\\') path.pop_back();
-  for (const std::string &denied : Config().deniedKeys) {
+  for (const std::string &listed : Config().deniedKeys) {
+    const std::string denied = Upper(listed);
     if (path == denied) return true;
     if (path.size() > denied.size() && path.compare(0, denied.size(), denied) == 0 &&
         path[denied.size()] == '\\')
@@ -94,6 +92,28 @@ LONG RegCheckSubKey(const char *sub) {
   if (sub && sub[0] == '\\') return ERROR_BAD_PATHNAME;
   return ERROR_SUCCESS;
 }
+
+// Copies a key's class to an A buffer of *cch characters: a zero-sized
+// buffer is left alone (XP reports 0); one too small gets what fits and its
+// zero, with 234 (Wine's registry tests, run on Windows).
+LONG RegCopyClass(const std::string &cls, LPSTR out, LPDWORD cch) {
+  if (!out) {
+    if (cch) *cch = DWORD(cls.size());
+    return ERROR_SUCCESS;
+  }
+  if (*cch == 0) return ERROR_SUCCESS;
+  if (*cch <= cls.size()) {
+    memcpy(out, cls.data(), *cch - 1);
+    out[*cch - 1] = 0;
+    *cch -= 1;
+    return ERROR_MORE_DATA;
+  }
+  memcpy(out, cls.c_str(), cls.size() + 1);
+  *cch = DWORD(cls.size());
+  return ERROR_SUCCESS;
+}
+
+FILETIME RegFileTime(uint64_t stamp) { return FILETIME{DWORD(stamp), DWORD(stamp >> 32)}; }
 
 // The WOW64 registry view (wow64.cpp): on a 64-bit machine the program's
 // name of a key below HKLM\SOFTWARE may reach Wow6432Node instead.
@@ -136,6 +156,13 @@ LONG RegCopyData(const reg::Value &v, LPBYTE data, LPDWORD cb) {
 
 }  // namespace
 
+size_t OpenKeyCount() {
+  size_t count = 0;
+  for (const RegHandle *h : Handles())
+    if (h->generation == reg::Generation()) ++count;
+  return count;
+}
+
 }  // namespace winsim
 
 using namespace winsim;
@@ -162,6 +189,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
   }
   bool created = false;
   reg::Key *key = existing ? existing : reg::Create(base, sub, &created);
+  if (created && lpClass) key->className = lpClass;
   *phkResult = RegNewHandle(key, samDesired);
   if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   return ERROR_SUCCESS;
@@ -174,13 +202,20 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
   reg::Key *base;
   REGSAM baseAccess;
   if (LONG e = RegResolve(hKey, &base, &baseAccess)) return e;
-  // An empty sub-key hands back the handle itself (observed on Windows and Wine).
-  if (!lpSubKey || !*lpSubKey) {
+  // A failed open of a valid handle's sub-key leaves NULL in *phkResult
+  // (Wine's registry tests, run on Windows).
+  *phkResult = nullptr;
+  // An empty sub-key of a predefined key hands back the predefined handle;
+  // of an open key, a new handle to the same key, so that closing one leaves
+  // the other open (Wine's registry tests, run on Windows).
+  if ((!lpSubKey || !*lpSubKey) && reg::Root(hKey)) {
     *phkResult = hKey;
     return ERROR_SUCCESS;
   }
-  if (LONG e = RegCheckSubKey(lpSubKey)) return e;
-  std::string sub = lpSubKey;
+  std::string sub = lpSubKey ? lpSubKey : "";
+  // 2000 and XP open HKEY_CLASSES_ROOT's sub-keys also after a leading "\".
+  if (hKey == HKEY_CLASSES_ROOT && !sub.empty() && sub[0] == '\\') sub.erase(0, 1);
+  if (LONG e = RegCheckSubKey(sub.c_str())) return e;
   RegRedirect(&base, &sub, samDesired);
   reg::Key *key = reg::Find(base, sub);
   if (!key) return ERROR_FILE_NOT_FOUND;
@@ -191,7 +226,9 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
 
 LONG WINAPI RegCloseKey(HKEY hKey) {
   if (DWORD e = Fault("RegCloseKey", RegPath(hKey, nullptr).c_str())) return LONG(e);
-  if (reg::Root(hKey) || hKey == HKEY_CLASSES_ROOT || hKey == HKEY_USERS) return ERROR_SUCCESS;
+  if (hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_CURRENT_USER || hKey == HKEY_CLASSES_ROOT ||
+      hKey == HKEY_USERS)
+    return ERROR_SUCCESS;
   RegHandle *h = reinterpret_cast<RegHandle *>(hKey);
   if (!Handles().erase(h)) return ERROR_INVALID_HANDLE;
   delete h;
@@ -231,9 +268,18 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
   if (LONG e = RegResolve(hKey, &key, &access)) return e;
   if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   reg::Value *v = reg::FindValue(key, lpValueName ? lpValueName : "");
-  if (!v) return ERROR_FILE_NOT_FOUND;
+  if (!v) {
+    // A size query of a missing value reports 0 (Wine's registry tests, run
+    // on Windows); a caller's buffer size stays.
+    if (!lpData && lpcbData) *lpcbData = 0;
+    return ERROR_FILE_NOT_FOUND;
+  }
+  // The type is written after the data and its size, so that a caller that
+  // passes one variable for both reads the type (Wine's registry tests, run
+  // on Windows).
+  LONG result = RegCopyData(*v, lpData, lpcbData);
   if (lpType) *lpType = v->type;
-  return RegCopyData(*v, lpData, lpcbData);
+  return result;
 }
 
 LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -247,27 +293,34 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
   REGSAM access;
   if (LONG e = RegResolve(hKey, &key, &access)) return e;
   if (!(access & KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
-  // Keys carry no class name here.
-  if (lpClass) {
-    if (*lpcchClass == 0) return ERROR_MORE_DATA;
-    lpClass[0] = 0;
+  if (LONG e = RegCopyClass(key->className, lpClass, lpcchClass)) return e;
+  // Lengths of names and classes are in characters without the zero:
+  // Unicode characters on the NT family also for the "A" call (Microsoft's
+  // RegQueryInfoKeyA page), so a name of double-byte or UTF-8 characters may
+  // need more bytes than that in RegEnumKeyExA's buffer (observed under
+  // Wine 8 with code page 932: a two-character Shift-JIS name is reported
+  // as 2, and RegEnumKeyExA with a buffer of 3 gives 234); the 9x registry
+  // keeps ANSI names and counts bytes.  The longest data is in the bytes the
+  // system stores: NT keeps strings in UTF-16, so an ANSI string counts
+  // twice (Wine's registry tests, run on Windows); 9x keeps them as given.
+  DWORD maxSub = 0, maxClass = 0, maxName = 0, maxData = 0;
+  for (const reg::Key *sub : key->subkeys) {
+    maxSub = std::max(maxSub, DWORD(SystemLength(sub->name)));
+    maxClass = std::max(maxClass, DWORD(sub->className.size()));
   }
-  if (lpcchClass) *lpcchClass = 0;
-  // Lengths of names are in characters without the zero.
-  DWORD maxSub = 0, maxName = 0, maxData = 0;
-  for (const reg::Key *sub : key->subkeys) maxSub = std::max(maxSub, DWORD(sub->name.size()));
   for (const reg::Value &v : key->values) {
-    maxName = std::max(maxName, DWORD(v.name.size()));
-    maxData = std::max(maxData, DWORD(v.data.size()));
+    maxName = std::max(maxName, DWORD(SystemLength(v.name)));
+    DWORD stored = DWORD(v.data.size()) * (IsStringType(v.type) && !Config().Is9x() ? 2 : 1);
+    maxData = std::max(maxData, stored);
   }
   if (lpcSubKeys) *lpcSubKeys = DWORD(key->subkeys.size());
   if (lpcbMaxSubKeyLen) *lpcbMaxSubKeyLen = maxSub;
-  if (lpcbMaxClassLen) *lpcbMaxClassLen = 0;
+  if (lpcbMaxClassLen) *lpcbMaxClassLen = maxClass;
   if (lpcValues) *lpcValues = DWORD(key->values.size());
   if (lpcbMaxValueNameLen) *lpcbMaxValueNameLen = maxName;
   if (lpcbMaxValueLen) *lpcbMaxValueLen = maxData;
   if (lpcbSecurityDescriptor) *lpcbSecurityDescriptor = 0;
-  if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
+  if (lpftLastWriteTime) *lpftLastWriteTime = RegFileTime(key->lastWrite);
   return ERROR_SUCCESS;
 }
 
@@ -282,13 +335,14 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
   if (!(access & KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
   if (dwIndex >= key->subkeys.size()) return ERROR_NO_MORE_ITEMS;
   // Too small (also without room for the zero): 234, *lpcchName unchanged.
-  if (LONG e = RegCopyName(key->subkeys[dwIndex]->name, lpName, lpcchName)) return e;
+  const reg::Key *sub = key->subkeys[dwIndex];
+  if (LONG e = RegCopyName(sub->name, lpName, lpcchName)) return e;
   if (lpClass) {
-    if (*lpcchClass == 0) return ERROR_MORE_DATA;
-    lpClass[0] = 0;
-    *lpcchClass = 0;
+    if (*lpcchClass <= sub->className.size()) return ERROR_MORE_DATA;
+    memcpy(lpClass, sub->className.c_str(), sub->className.size() + 1);
+    *lpcchClass = DWORD(sub->className.size());
   }
-  if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
+  if (lpftLastWriteTime) *lpftLastWriteTime = RegFileTime(sub->lastWrite);
   return ERROR_SUCCESS;
 }
 
@@ -304,11 +358,20 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
   if (dwIndex >= key->values.size()) return ERROR_NO_MORE_ITEMS;
   const reg::Value &v = key->values[dwIndex];
   if (lpData && *lpcbData < v.data.size()) {
+    // The type is reported also when the data does not fit (Wine's registry
+    // tests, run on Windows).
+    if (lpType) *lpType = v.type;
     *lpcbData = DWORD(v.data.size());
     return ERROR_MORE_DATA;
   }
-  if (LONG e = RegCopyName(v.name, lpValueName, lpcchValueName)) return e;
   if (lpType) *lpType = v.type;
+  if (LONG e = RegCopyName(v.name, lpValueName, lpcchValueName)) {
+    // A name that does not fit still copies the data when it fits, and
+    // reports its size (Wine's registry tests, run on Windows).
+    RegCopyData(v, lpData, lpcbData);
+    if (lpcbData) *lpcbData = DWORD(v.data.size());
+    return e;
+  }
   return RegCopyData(v, lpData, lpcbData);
 }
 

@@ -9,8 +9,10 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 
+#include "codepage.h"
 #include "machine.h"
 #include "regfile.h"
 #include "textfile.h"
@@ -47,14 +49,8 @@ Store &S() {
   return store;
 }
 
-int CompareNoCase(const std::string &a, const std::string &b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    int x = toupper((unsigned char)a[i]), y = toupper((unsigned char)b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
-}
+// Names compare by characters of the code page (codepage.h).
+int CompareNoCase(const std::string &a, const std::string &b) { return winsim::CompareNoCase(a, b); }
 
 const Key *HiveRoot(const Key *key) {
   while (key->parent) key = key->parent;
@@ -72,13 +68,8 @@ Hive *HiveOf(const Key *key) {
 // backslashes) are dropped, as Windows drops a trailing one.
 std::vector<std::string> SplitPath(const std::string &path) {
   std::vector<std::string> parts;
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find('\\', start);
-    if (end == std::string::npos) end = path.size();
-    if (end > start) parts.push_back(path.substr(start, end - start));
-    start = end + 1;
-  }
+  for (const std::string &part : SplitAtChar(path, '\\'))
+    if (!part.empty()) parts.push_back(part);
   return parts;
 }
 
@@ -89,11 +80,19 @@ Key *Child(Key *key, const std::string &name) {
   return nullptr;
 }
 
+// Now, as a registry time stamp (100 ns units since 1601).
+uint64_t RegistryNow() {
+  const uint64_t kUnixEpochIn1601 = 116444736000000000ull;
+  auto since = std::chrono::system_clock::now().time_since_epoch();
+  return kUnixEpochIn1601 + uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(since).count()) * 10;
+}
+
 Key *AddChild(Key *key, const std::string &name) {
   S().keys.push_back(std::make_unique<Key>());
   Key *child = S().keys.back().get();
   child->name = name;
   child->parent = key;
+  child->lastWrite = key->lastWrite = RegistryNow();
   auto it = std::lower_bound(key->subkeys.begin(), key->subkeys.end(), name,
                              [](const Key *k, const std::string &n) { return CompareNoCase(k->name, n) < 0; });
   key->subkeys.insert(it, child);
@@ -178,6 +177,9 @@ unsigned long Generation() { return S().generation; }
 Key *Root(HKEY predefined) {
   if (predefined == HKEY_LOCAL_MACHINE) return &S().hives[0].root;
   if (predefined == HKEY_CURRENT_USER) return &S().hives[1].root;
+  // HKEY_CLASSES_ROOT shows HKLM\SOFTWARE\Classes, where both families keep
+  // the machine's classes (per-user classes of 2000 and later are not kept).
+  if (predefined == HKEY_CLASSES_ROOT) return Find(&S().hives[0].root, "SOFTWARE\\Classes");
   return nullptr;
 }
 
@@ -220,6 +222,7 @@ void SetValue(Key *key, const std::string &name, DWORD type, const BYTE *data, D
   }
   v->type = type;
   v->data.assign(data, data + (data ? size : 0));
+  key->lastWrite = RegistryNow();
   SaveOf(key);
 }
 
@@ -227,6 +230,7 @@ bool DeleteValue(Key *key, const std::string &name) {
   for (auto it = key->values.begin(); it != key->values.end(); ++it) {
     if (CompareNoCase(it->name, name) == 0) {
       key->values.erase(it);
+      key->lastWrite = RegistryNow();
       SaveOf(key);
       return true;
     }

@@ -1,10 +1,10 @@
-// The canonical dump of a machine and the change report between two states.
+// The canonical dump of a simulated machine.
 #ifndef WINSIM_REPORT_H
 #define WINSIM_REPORT_H
 
 #include <string>
 
-#include "snapshot.h"  // MachineSnapshot, FormatDump, ParseDump, DiffDumps, change report
+#include "snapshot.h"  // MachineSnapshot, FormatDump, ParseDump, DiffDumps
 
 namespace winsim {
 

@@ -21,6 +21,7 @@
 // lines replace it as before.
 #include <sstream>
 
+#include "codepage.h"
 #include "machine.h"
 #include "textfile.h"
 
@@ -104,7 +105,7 @@ void ProcessWininit() {
     line = RestartTrim(line);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
-      size_t close = line.find(']');
+      size_t close = FindFirstChar(line, "]");
       std::string name = RestartTrim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
       // Only the first [rename] section counts, as for the profile functions.
       inRename = !seenRename && RestartUpper(name) == "RENAME";

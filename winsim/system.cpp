@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "codepage.h"
 #include "machine.h"
 
 namespace {
@@ -20,8 +21,6 @@ UINT CopyDirectory(const std::string &dir, LPSTR buffer, UINT size) {
   memcpy(buffer, dir.c_str(), dir.size() + 1);
   return UINT(dir.size());
 }
-
-bool IsDbcsCodePage(UINT cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
 
 }  // namespace
 
@@ -116,19 +115,7 @@ LPSTR WINAPI GetCommandLineA(void) {
 
 UINT WINAPI GetACP(void) { return winsim::Config().codePage; }
 
-BOOL WINAPI IsDBCSLeadByte(BYTE c) {
-  UINT cp = winsim::Config().codePage;
-  if (!IsDbcsCodePage(cp)) return FALSE;
-  switch (cp) {
-    case 932:  // Shift-JIS
-      return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
-    case 936:  // GBK
-    case 949:  // Unified Hangul
-    case 950:  // Big5
-      return c >= 0x81 && c <= 0xFE;
-  }
-  return FALSE;
-}
+BOOL WINAPI IsDBCSLeadByte(BYTE c) { return winsim::CodePageLeadByte(winsim::Config().codePage, c); }
 
 HANDLE WINAPI GetProcessHeap(void) { return reinterpret_cast<HANDLE>(uintptr_t(0x00150000)); }
 

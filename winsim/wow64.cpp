@@ -47,6 +47,7 @@
 #include <sstream>
 #include <vector>
 
+#include "codepage.h"
 #include "machine.h"
 
 namespace winsim {
@@ -57,16 +58,12 @@ namespace {
 // turned off.
 thread_local bool redirectionOff = false;
 
-std::string Wow64Upper(std::string s) {
-  for (char &c : s) c = char(toupper((unsigned char)c));
-  return s;
-}
+// Upper case and separators by characters of the code page (codepage.h).
+std::string Wow64Upper(const std::string &s) { return UpperText(s); }
 
 std::vector<std::string> SplitParts(const std::string &path) {
   std::vector<std::string> parts;
-  std::istringstream in(path);
-  std::string part;
-  while (std::getline(in, part, '\\')) {
+  for (const std::string &part : SplitAtChar(path, '\\')) {
     if (part.empty() || part == ".") continue;
     if (part == "..") {
       if (!parts.empty()) parts.pop_back();
@@ -155,8 +152,7 @@ std::string RedirectedPath(const char *path) {
   }
   std::string out = drive;
   for (const std::string &part : parts) out += "\\" + part;
-  size_t n = strlen(path);
-  if (n && (path[n - 1] == '\\' || path[n - 1] == '/')) out += "\\";
+  if (EndsWithChar(path, '\\') || EndsWithChar(path, '/')) out += "\\";
   return out;
 }
 

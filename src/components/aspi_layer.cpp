@@ -91,17 +91,20 @@ bool IsPending(const std::vector<std::pair<std::string, std::string>> &moves,
   return false;
 }
 
-// Queues backup and replacement of each staged file.  The replacement line
-// goes to the end of [RENAME]: a line for the live name that stood there
-// before (another program's, or an earlier run's) would otherwise keep its
-// earlier place, and the restart would put the new file in place and then
-// move it away to the backup name.
-void StageFiles9x(const std::string &sourceDir, const std::string &systemDir) {
+// Queues backup and replacement of each staged file; false when a
+// WININIT.INI entry was refused (nothing after it is done).  The
+// replacement line goes to the end of [RENAME]: a line for the live name
+// that stood there before (another program's, or an earlier run's) would
+// otherwise keep its earlier place, and the restart would put the new file
+// in place and then move it away to the backup name.
+bool StageFiles9x(const std::string &sourceDir, const std::string &systemDir) {
   for (const AspiFile &f : kFiles9x) {
     if (!CopyWritable(sourceDir + f.source, systemDir + f.staging)) continue;
-    QueueRename9x(systemDir + f.backup, systemDir + f.live);
-    QueueRename9xLast(systemDir + f.live, systemDir + f.staging);
+    if (!QueueRename9x(systemDir + f.backup, systemDir + f.live) ||
+        !QueueRename9xLast(systemDir + f.live, systemDir + f.staging))
+      return false;
   }
+  return true;
 }
 
 // Queues backup and replacement of each staged file.  A second run before
@@ -142,17 +145,18 @@ void WriteRegistryNT() {
 
 }  // namespace
 
-void InstallAspiLayer(std::string sourceDir, std::string windowsDir, std::string systemDir) {
+bool InstallAspiLayer(std::string sourceDir, std::string windowsDir, std::string systemDir) {
   sourceDir = WithBackslash(sourceDir, 1);
   windowsDir = WithBackslash(windowsDir, 1);
   systemDir = WithBackslash(systemDir, 1);
   if (PlatformFamily == Family::Windows9x) {
-    if (FileIsPresent(systemDir + "WNASPI32.DLL")) return;
-    StageFiles9x(sourceDir, systemDir);
+    if (FileIsPresent(systemDir + "WNASPI32.DLL")) return true;
+    if (!StageFiles9x(sourceDir, systemDir)) return false;
     WriteRegistry9x();
   } else {
-    if (FileIsPresent(systemDir + "Drivers\\ASPI32.SYS")) return;
+    if (FileIsPresent(systemDir + "Drivers\\ASPI32.SYS")) return true;
     StageFilesNT(sourceDir, windowsDir, systemDir);
     WriteRegistryNT();
   }
+  return true;
 }

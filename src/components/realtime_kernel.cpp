@@ -108,7 +108,9 @@ bool StageCopy(const std::string &source, const std::string &staging) {
   return CopyWritable(source, staging);
 }
 
-void InstallKernel9x(const std::string &sourceDir, const std::string &windowsDir,
+// False when a WININIT.INI entry was refused; the steps after it are not
+// made.
+bool InstallKernel9x(const std::string &sourceDir, const std::string &windowsDir,
                      const std::string &systemDir) {
   DeployFile(sourceDir + "PULSARIO.VXD", systemDir + "PULSARIO.VXD", CopyFailure("PULSARIO.VXD"));
   DeployFile(sourceDir + "PULSBR16.DLL", systemDir + "PULSBR16.DLL", CopyFailure("PULSBR16.DLL"));
@@ -118,15 +120,16 @@ void InstallKernel9x(const std::string &sourceDir, const std::string &windowsDir
     DisableStaticVxdLines();
     WriteDeviceKeys9x();
   }
-  // QueueRename9xLast may throw the profile write error; it passes to the
-  // caller and the steps after it are not made.  Each line goes to the end
-  // of [RENAME], after anything queued before for the same live name.
-  if (StageCopy(sourceDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL"))
-    QueueRename9xLast(systemDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL");
+  // Each line goes to the end of [RENAME], after anything queued before for
+  // the same live name.
+  if (StageCopy(sourceDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL") &&
+      !QueueRename9xLast(systemDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL"))
+    return false;
   if (StageCopy(sourceDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX")) {
-    QueueRename9xLast(systemDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX");
+    if (!QueueRename9xLast(systemDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX")) return false;
     RegisterEngine();
   }
+  return true;
 }
 
 void InstallKernelNT(const std::string &sourceDir, const std::string &systemDir) {
@@ -144,10 +147,9 @@ void InstallKernelNT(const std::string &sourceDir, const std::string &systemDir)
 
 }  // namespace
 
-void InstallRealtimeKernel(std::string sourceDir, std::string windowsDir, std::string systemDir) {
+bool InstallRealtimeKernel(std::string sourceDir, std::string windowsDir, std::string systemDir) {
   systemDir = WithBackslash(systemDir, 1);
-  if (PlatformFamily == Family::Windows9x)
-    InstallKernel9x(sourceDir, windowsDir, systemDir);
-  else
-    InstallKernelNT(sourceDir, systemDir);
+  if (PlatformFamily == Family::Windows9x) return InstallKernel9x(sourceDir, windowsDir, systemDir);
+  InstallKernelNT(sourceDir, systemDir);
+  return true;
 }

@@ -29,13 +29,14 @@ bool CopyWritable(const std::string &source, const std::string &target);
 // shows `message` in a box and returns after OK.
 void DeployFile(const std::string &source, const std::string &target, const std::string &message);
 // Writes target=source into [RENAME] of Wininit.ini (a key already there
-// keeps its place); throws ProfileWriteError.  The target is made writable
-// first, so that the restart can replace it.
-void QueueRename9x(const std::string &target, const std::string &source);
+// keeps its place); false when the system refuses it (see
+// WriteProfileEntry).  The target is made writable first, so that the
+// restart can replace it.
+[[nodiscard]] bool QueueRename9x(const std::string &target, const std::string &source);
 // The same, with the line for `target` moved to the end of [RENAME]: the
 // file is put in place after every line that stood there before (among them
 // the move of the previous file at that name to its backup).
-void QueueRename9xLast(const std::string &target, const std::string &source);
+[[nodiscard]] bool QueueRename9xLast(const std::string &target, const std::string &source);
 // Registers a move of source over target at the next restart, by the names
 // DelayedMoveName gives; failures are ignored, and nothing is queued when a
 // name cannot be known.  The target is made writable first: a replacing
@@ -70,21 +71,21 @@ bool DeleteRegTree(HKEY root, const std::string &keyPath);
 
 // ---- profile files ----
 
-// The one error of the tool: a profile-file line the system refused.
-class ProfileWriteError {
- public:
-  ProfileWriteError(const std::string &file, const void *address);
-  const std::string &Message() const { return message_; }  // "Unable to write to <file>"
-  const void *Address() const { return address_; }        // where the write was refused
- private:
-  std::string message_;
-  const void *address_;
+// The one error of the tool: a profile-file line the system refused.  It
+// ends the run: each routine on the way back to the run sequence returns
+// false at once, skipping what it had left to do, and the run sequence
+// shows the error.
+struct ProfileWriteError {
+  std::string message;  // "Unable to write to <file>"
+  const void *address;  // where the write was refused
 };
+// The last write WriteProfileEntry saw refused.
+extern ProfileWriteError RefusedProfileWrite;
 
-// WritePrivateProfileStringA(section, key, value, file); throws
-// ProfileWriteError naming `file` when the system refuses it.
-void WriteProfileEntry(const std::string &file, const std::string &section, const std::string &key,
-                       const std::string &value);
+// WritePrivateProfileStringA(section, key, value, file); false when the
+// system refuses it, with RefusedProfileWrite naming `file`.
+[[nodiscard]] bool WriteProfileEntry(const std::string &file, const std::string &section,
+                                     const std::string &key, const std::string &value);
 // Turns every line of a section buffer (zero-terminated lines, ended by an
 // empty line) that equals "device=" + name into ";evice=" + name, in place.
 void DisableDeviceLines(char *buffer, const std::string &name);

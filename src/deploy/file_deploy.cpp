@@ -6,10 +6,13 @@
 const char InstallerTitle[] = "Varentel Installation";
 
 std::string WithBackslash(std::string path, BYTE mode) {
-  // Only the last byte is looked at: a trailing 0x5C that is the second byte
-  // of a double-byte character counts as a backslash too.
+  // The last character is looked at, not the last byte: in a double-byte
+  // code page a name may end in a character whose second byte is 0x5C
+  // (Shift-JIS "\x83\x5C"), which is no backslash.
   if (path.empty()) return path;
-  bool trailing = path.back() == '\\';
+  const char *end = path.c_str() + path.size();
+  const char *last = CharPrevA(path.c_str(), end);
+  bool trailing = last + 1 == end && *last == '\\';
   if (mode == 1) {
     if (!trailing) path += '\\';
   } else if (trailing) {
@@ -63,20 +66,23 @@ bool RenameKeyPresent(const std::string &key) {
 
 }  // namespace
 
-void QueueRename9x(const std::string &target, const std::string &source) {
+bool QueueRename9x(const std::string &target, const std::string &source) {
   // The 9x start-up works through [RENAME] of WININIT.INI line by line.
   ClearReadOnly(target);
-  WriteProfileEntry(kWininit, kRenameSection, target, source);
+  return WriteProfileEntry(kWininit, kRenameSection, target, source);
 }
 
-void QueueRename9xLast(const std::string &target, const std::string &source) {
+bool QueueRename9xLast(const std::string &target, const std::string &source) {
   // A key written again keeps its earlier place: remove every line for it
   // first (a hand-edited file may hold it twice), so that the new line is
   // added at the end.  A bounded number of tries, whatever the file holds.
-  for (int tries = 0; tries < 16 && RenameKeyPresent(target); ++tries)
-    if (!WritePrivateProfileStringA(kRenameSection, target.c_str(), nullptr, kWininit))
-      throw ProfileWriteError(kWininit, __builtin_return_address(0));
-  QueueRename9x(target, source);
+  for (int tries = 0; tries < 16 && RenameKeyPresent(target); ++tries) {
+    if (WritePrivateProfileStringA(kRenameSection, target.c_str(), nullptr, kWininit)) continue;
+    RefusedProfileWrite.message = std::string("Unable to write to ") + kWininit;
+    RefusedProfileWrite.address = __builtin_return_address(0);
+    return false;
+  }
+  return QueueRename9x(target, source);
 }
 
 void QueueReplaceNT(const std::string &source, const std::string &target) {

@@ -4,14 +4,16 @@
 
 #include "deploy/deploy.h"
 
-ProfileWriteError::ProfileWriteError(const std::string &file, const void *address)
-    : message_("Unable to write to " + file), address_(address) {}
+ProfileWriteError RefusedProfileWrite;
 
-void WriteProfileEntry(const std::string &file, const std::string &section, const std::string &key,
+bool WriteProfileEntry(const std::string &file, const std::string &section, const std::string &key,
                        const std::string &value) {
   // Never judge by the last error: a successful write may leave any code.
-  if (!WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()))
-    throw ProfileWriteError(file, __builtin_return_address(0));
+  if (WritePrivateProfileStringA(section.c_str(), key.c_str(), value.c_str(), file.c_str()))
+    return true;
+  RefusedProfileWrite.message = "Unable to write to " + file;
+  RefusedProfileWrite.address = __builtin_return_address(0);
+  return false;
 }
 
 void DisableDeviceLines(char *buffer, const std::string &name) {

@@ -34,6 +34,10 @@ bool RegSystemIsNT() {
   return (GetVersion() & 0x80000000u) == 0;
 }
 
+// A key name has at most 255 characters; in UTF-8 that is at most 765
+// bytes, and a buffer grown by doubling stops at the first size above it.
+const size_t kLongestNameBytes = 1024;
+
 // Deletes every subkey `key` has now.  Deleting the subkey at an index moves
 // the ones behind it down by one, so the index only advances past a subkey
 // that could not be read or deleted; the count bounds the walk.
@@ -45,11 +49,19 @@ void RegDeleteSubkeys(HKEY key) {
   // The longest length is counted in characters; with a double-byte code
   // page the ANSI name may need up to twice as many bytes.
   if (RegSystemIsNT() && RegCodePageIsDoubleByte()) longest *= 2;
+  // That is still too little where a character takes up to three bytes
+  // (UTF-8 as the ANSI code page): a name that does not fit is read again
+  // with a larger buffer.
   std::vector<char> name(size_t(longest) + 1);
   DWORD index = 0;
   for (DWORD done = 0; done < subkeys; ++done) {
     DWORD length = DWORD(name.size());
     LONG status = RegEnumKeyExA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    while (status == ERROR_MORE_DATA && name.size() < kLongestNameBytes) {
+      name.resize(name.size() * 2);
+      length = DWORD(name.size());
+      status = RegEnumKeyExA(key, index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    }
     if (status == ERROR_NO_MORE_ITEMS) break;
     // An empty name would make RegDeleteKeyA delete the opened key itself.
     if (status != ERROR_SUCCESS || length == 0 || !DeleteRegTree(key, std::string(name.data(), length)))

@@ -21,11 +21,12 @@ std::vector<std::string> SplitCommandLine(const char *commandLine);
 // Argument `index` of the process command line, or "" when missing.
 std::string CommandLineArgument(size_t index);
 
-void TuneVCache9x();
+// False after a refused profile-file write (ProfileWriteError).
+[[nodiscard]] bool TuneVCache9x();
 void ResetEngineSettings();
 
 // The whole run; returns the process exit code (0, or 1 after a refused
-// profile-file write).
+// profile-file write, which ends the run with an error box).
 int RunSetup();
 
 // ---- running-application guard ----

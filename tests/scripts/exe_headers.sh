@@ -1,14 +1,19 @@
 #!/bin/bash
 # Checks the headers and the import table of the Windows build: a PE32 i386
-# GUI program that Windows 95 and NT 4.0 load, importing only system DLLs
-# that every supported system has.  The optional libraries (NewDev.dll, PSAPI)
-# and the Toolhelp functions are looked up at run time and must never be
-# imported: a missing import stops the program from loading at all.
+# GUI program that Windows 95 and NT 4.0 load, at most 64 KB, importing only
+# from KERNEL32, USER32, ADVAPI32 and SETUPAPI, and from them only functions
+# that Windows 95 and NT 4.0 export (win32-imports.txt beside this script
+# names the first systems of each).  The optional libraries (NewDev.dll,
+# PSAPI) and the Toolhelp functions are looked up at run time and must never
+# be imported: a missing import stops the program from loading at all.
+# Prints the size and the imports per DLL.
 # Exit 77 (skipped) when the exe has not been built.
 set -u
 SOURCE_DIR=${SOURCE_DIR:-$(cd "$(dirname "$0")/../.." && pwd)}
 EXE=${VARSETUP_EXE:-$SOURCE_DIR/build/windows/VARSETUP.EXE}
 OBJDUMP=${OBJDUMP:-i686-w64-mingw32-objdump}
+IMPORT_LIST=${IMPORT_LIST:-$SOURCE_DIR/tests/scripts/win32-imports.txt}
+MAX_BYTES=65536
 
 if [ ! -f "$EXE" ]; then
   echo "skip: $EXE not built (cmake --preset windows && cmake --build --preset windows)"
@@ -33,8 +38,11 @@ for part in Subsystem OSystem; do
   [ "$major.$minor" = 4.0 ] || fail "${part} version $major.$minor, want 4.0"
 done
 
-allowed=" KERNEL32.dll ADVAPI32.dll USER32.dll SETUPAPI.dll msvcrt.dll "
-dlls=$(awk '/DLL Name:/ { print $3 }' <<<"$headers")
+size=$(stat -c %s "$EXE")
+[ "$size" -le "$MAX_BYTES" ] || fail "$size bytes, more than $MAX_BYTES"
+
+allowed=" KERNEL32.DLL ADVAPI32.DLL USER32.DLL SETUPAPI.DLL "
+dlls=$(awk '/DLL Name:/ { print toupper($3) }' <<<"$headers")
 [ -n "$dlls" ] || fail "no import table found"
 for dll in $dlls; do
   case "$allowed" in
@@ -43,8 +51,10 @@ for dll in $dlls; do
   esac
 done
 
-# Imported names: the lines of the import tables (vma, hint, name).
-imports=$(awk '/DLL Name:/ { dll = $3 } /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ { print dll, $3 }' <<<"$headers")
+# Imported names: the lines of the import tables (vma, hint, name), as
+# "DLL function" with the DLL's base name in capitals.
+imports=$(awk '/DLL Name:/ { dll = toupper($3); sub(/\.DLL$/, "", dll) }
+               /^\t[0-9a-f]+\t +[0-9]+ +[A-Za-z_]/ { print dll, $3 }' <<<"$headers")
 [ -n "$imports" ] || fail "no imported functions found"
 # PSAPI's functions also come as K32-prefixed kernel32 imports, which the
 # older systems lack just the same.
@@ -54,8 +64,31 @@ for name in UpdateDriverForPlugAndPlayDevicesA EnumProcesses EnumProcessModules 
   hit=$(grep -E -- " (K32)?$name\$" <<<"$imports" | head -1)
   [ -z "$hit" ] || fail "imports $hit"
 done
+[ -f "$IMPORT_LIST" ] || fail "$IMPORT_LIST missing"
 
-echo "VARSETUP.EXE: $(stat -c %s "$EXE") bytes, imports: $(tr '\n' ' ' <<<"$dlls")"
+# Each import against the list: unknown, or first in a system after
+# Windows 95 or NT 4.0 (SETUPAPI's functions: in the SetupAPI the product
+# requires), fails.
+while read -r dll name; do
+  entry=$(awk -v dll="$dll" -v name="$name" '$1 == dll && $2 == name { print $3, $4; exit }' \
+          "$IMPORT_LIST" 2>/dev/null)
+  if [ -z "$entry" ]; then
+    fail "imports $dll $name, which $(basename "$IMPORT_LIST") does not list"
+    continue
+  fi
+  read -r first9x firstNT <<<"$entry"
+  if [ "$dll" = SETUPAPI ] && [ "$first9x $firstNT" = "setupapi setupapi" ]; then
+    continue
+  fi
+  case "$first9x" in 95) ;; *) fail "imports $dll $name, first in 9x family: $first9x" ;; esac
+  case "$firstNT" in 3.1|3.5|3.51|4.0) ;; *) fail "imports $dll $name, first in NT family: $firstNT" ;; esac
+done <<<"$imports"
+
+echo "$(basename "$EXE"): $size bytes (at most $MAX_BYTES)"
+for dll in $dlls; do
+  base=${dll%.DLL}
+  echo "  $dll: $(awk -v dll="$base" '$1 == dll { printf "%s ", $2 }' <<<"$imports")"
+done
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed"
   exit 1

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <set>
 
-#include "snapshot.h"
+#include "changes.h"
 
 namespace winsim {
 

@@ -18,6 +18,7 @@
 
 #include "machine.h"
 #include "payload.h"
+#include "changes.h"
 #include "report.h"
 #include "textfile.h"
 

@@ -104,6 +104,7 @@ typedef HKEY *PHKEY;
 #define ERROR_NOACCESS 998L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_INVALID_FLAGS 1004L
+#define RPC_S_INVALID_STRING_UUID 1705L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
 #define ERROR_INVALID_USER_BUFFER 1784L
 
@@ -181,6 +182,7 @@ DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
 LPSTR WINAPI GetCommandLineA(void);
 UINT WINAPI GetACP(void);
 BOOL WINAPI IsDBCSLeadByte(BYTE TestChar);
+#define CP_UTF8 65001
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
 
@@ -294,6 +296,8 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 #define IDOK 1
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
+LPSTR WINAPI CharNextA(LPCSTR lpsz);
+LPSTR WINAPI CharPrevA(LPCSTR lpszStart, LPCSTR lpszCurrent);
 
 /* ---- process entry ---- */
 int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE hPrevInstance, LPSTR lpCmdLine, int nShowCmd);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "machine.h"
+#include "changes.h"
 #include "report.h"
 
 namespace {

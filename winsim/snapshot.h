@@ -1,9 +1,10 @@
-// The canonical dump of a machine's state, its reader, the diff of two dumps
-// and the change report between two states.
+// The canonical dump of a machine's state, its reader and the diff of two
+// dumps.
 //
-// Plain C++17 with no Windows or winsim headers: the simulated machine's tools
-// and the Win32 dump program of the Wine tests compile this same code, so the
-// same state gives byte-identical dumps on both sides.
+// Plain C++17 with no Windows or winsim headers: it sits below both the
+// simulated machine and the Win32 dump program of the Wine tests, which
+// compile this same code, so the same state gives byte-identical dumps on
+// both sides.  The change report built on it is tools/common/changes.h.
 //
 // Dump format (version 1).  Lines end with "\n"; every section header is
 // always present, in this order; entries within a section are sorted
@@ -57,8 +58,8 @@
 //   journal messagebox flags=0x00000010 caption="Setup" text="..."
 //   journal exit 0
 //       journal.txt, line by line.
-#ifndef TOOLS_COMMON_SNAPSHOT_H
-#define TOOLS_COMMON_SNAPSHOT_H
+#ifndef WINSIM_SNAPSHOT_H
+#define WINSIM_SNAPSHOT_H
 
 #include <cstddef>
 #include <cstdint>
@@ -102,12 +103,6 @@ bool ParseDump(const std::string &text, const std::string &file, MachineSnapshot
 // The differing lines of two dumps, under their section headers: "- " for a
 // line only in `a`, "+ " for a line only in `b`; "" when equal.
 std::string DiffDumps(const MachineSnapshot &a, const MachineSnapshot &b);
-// What changed from `before` to `after`: files created, replaced, removed
-// (with sizes), staged files and the moves the restart will make, registry
-// values written and removed (key, name, type, data), profile lines changed,
-// devices, message boxes, the exit code.
-std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapshot &after);
-std::string FormatChangesJson(const MachineSnapshot &before, const MachineSnapshot &after);
 
 // ---- helpers shared with the snapshot takers ----
 
@@ -130,4 +125,4 @@ extern const char kSessionManagerKey[];  // HKLM\SYSTEM\CurrentControlSet\Contro
 
 }  // namespace winsim
 
-#endif  // TOOLS_COMMON_SNAPSHOT_H
+#endif  // WINSIM_SNAPSHOT_H

@@ -1,5 +1,5 @@
 // The canonical dump, its reader and the diff (see snapshot.h for the
-// format).  The change report lives in changes.cpp.
+// format).  The change report is tools/common/changes.cpp.
 #include "snapshot.h"
 
 #include <algorithm>
