@@ -80,9 +80,12 @@ TEST(DeployFile, ReplacesReadOnlyTargetSilently) {
   machine.Write("C:\\SRC\\PULSARIO.SYS", "new driver");
   machine.Write("C:\\DST\\PULSARIO.SYS", "old driver");
   ASSERT_TRUE(SetFileAttributesA("C:\\DST\\PULSARIO.SYS", FILE_ATTRIBUTE_READONLY));
+  // A source copied from read-only media: its copy is left writable.
+  ASSERT_TRUE(SetFileAttributesA("C:\\SRC\\PULSARIO.SYS", FILE_ATTRIBUTE_READONLY));
 
   DeployFile("C:\\SRC\\PULSARIO.SYS", "C:\\DST\\PULSARIO.SYS", "Unable to copy \"PULSARIO.SYS\" to Systemdirectory!");
   EXPECT_EQ("new driver", machine.Read("C:\\DST\\PULSARIO.SYS"));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\DST\\PULSARIO.SYS"));
   EXPECT_TRUE(MessageBoxes().empty());
 }
 
@@ -134,6 +137,27 @@ TEST(QueueRename9x, RefusedWriteRecordsTheErrorNamingWininit) {
   EXPECT_EQ("Unable to write to Wininit.ini", RefusedProfileWrite.message);
   EXPECT_NE(nullptr, RefusedProfileWrite.address);
   EXPECT_EQ("[RENAME]\r\n", machine.Read(Win("WININIT.INI")));
+}
+
+// A line for the live name that stood in the section before (twice, in a
+// hand-edited file) is moved to the end, after the backup line; the other
+// lines stay where they were.  A refused removal reports the error.
+TEST(QueueRename9xLast, MovesEveryEarlierLineForTheKeyToTheEnd) {
+  TestMachine machine(kTemplate9x);
+  machine.Write(Win("WININIT.INI"),
+                "[rename]\r\nC:\\A.DLL=C:\\OTHER.DLL\r\nNUL=C:\\X.TMP\r\nc:\\a.dll=C:\\AGAIN.DLL\r\n");
+  EXPECT_TRUE(QueueRename9x("C:\\A.OLD", "C:\\A.DLL"));
+  EXPECT_TRUE(QueueRename9xLast("C:\\A.DLL", "C:\\A.9x"));
+  const std::vector<std::string> expected = {"[rename]", "NUL=C:\\X.TMP", "C:\\A.OLD=C:\\A.DLL",
+                                             "C:\\A.DLL=C:\\A.9x"};
+  EXPECT_EQ(expected, TextLines(machine.Read(Win("WININIT.INI"))));
+
+  FailCalls("WritePrivateProfileStringA", ERROR_ACCESS_DENIED, 1);
+  machine.Write(Win("WININIT.INI"), "[rename]\r\nC:\\A.DLL=C:\\OTHER.DLL\r\n");
+  RefusedProfileWrite = ProfileWriteError();
+  EXPECT_FALSE(QueueRename9xLast("C:\\A.DLL", "C:\\A.9x"));
+  EXPECT_EQ("Unable to write to Wininit.ini", RefusedProfileWrite.message);
+  EXPECT_EQ("[rename]\r\nC:\\A.DLL=C:\\OTHER.DLL\r\n", machine.Read(Win("WININIT.INI")));
 }
 
 TEST(QueueReplaceNT, MissingSourceIsStillRegistered) {

@@ -125,9 +125,9 @@ TEST(DiscExtras, EmptyApplicationDirectoryCopiesNothing) {
   EXPECT_EQ("", winsim::DiffDumps(before, Snapshot()));
 }
 
-// Silent in every failure: a read-only target stays and no box is shown;
-// a writable one is replaced by the disc's.
-TEST(DiscExtras, FailedCopyIsSilent) {
+// A read-only copy (an earlier run's, from the read-only disc) is replaced,
+// and every copy is left writable; a copy that fails is silent.
+TEST(DiscExtras, ReadOnlyCopiesAreReplacedAndFailedCopiesAreSilent) {
   DiscMachine m;
   m.AddDrive('E', winsim::DriveKind::Cdrom);
   std::string error;
@@ -135,6 +135,13 @@ TEST(DiscExtras, FailedCopyIsSilent) {
   m.Write(m.App("KORVIXOEM.DLL"), "old");
   m.Write(m.App("korvix-de.pdf"), "old");
   ASSERT_TRUE(SetFileAttributesA(m.App("KORVIXOEM.DLL").c_str(), FILE_ATTRIBUTE_READONLY));
+  CopyDiscExtras(kAppDir, "korvix");
+  EXPECT_EQ(m.Read("E:\\OEM\\KORVIXOEM.DLL"), m.Read(m.App("KORVIXOEM.DLL")));
+  for (const char *name : {"KORVIXOEM.DLL", "korvix-de.pdf", "korvix-en.pdf"})
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA(m.App(name).c_str())) << name;
+
+  m.Write(m.App("KORVIXOEM.DLL"), "old");
+  FailCalls("CopyFileA", ERROR_DISK_FULL, 1);
   CopyDiscExtras(kAppDir, "korvix");
   EXPECT_EQ("old", m.Read(m.App("KORVIXOEM.DLL")));
   EXPECT_EQ(m.Read("E:\\DATA\\DOC\\korvix-de.pdf"), m.Read(m.App("korvix-de.pdf")));

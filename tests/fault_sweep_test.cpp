@@ -163,8 +163,16 @@ std::string ValueText(const winsim::RegValueState &v) {
   return out.str();
 }
 
+// The calls whose failure may leave one file the run placed read-only: the
+// look-up and the attribute change that make a copy writable.  A later run
+// clears the attribute before it copies or replaces that file again.
+bool MayLeaveReadOnly(const std::string &call) {
+  return call == "FindFirstFileA" || call == "GetFileAttributesA" || call == "SetFileAttributesA";
+}
+
 struct Sweep {
   std::string templateName;
+  bool readOnlySources = false;  // payload and disc from read-only media
   std::string prepared;  // the machine every run starts from
   std::string work;      // the machine of the current run
   winsim::MachineSnapshot before;
@@ -271,6 +279,17 @@ struct Sweep {
       if (it->second.hash != f.second.hash && !sampleHashes.count(it->second.hash))
         Fail(n, call, "file neither old nor new: " + f.first);
     }
+    // What the run placed is writable, so that nothing it leaves blocks a
+    // later run or another program's update.
+    std::vector<std::string> readOnly;
+    for (const auto &f : after.files) {
+      auto old = before.files.find(f.first);
+      if (!f.second.directory && (f.second.attributes & FILE_ATTRIBUTE_READONLY) &&
+          (old == before.files.end() || old->second.hash != f.second.hash))
+        readOnly.push_back(f.first);
+    }
+    if (readOnly.size() > (MayLeaveReadOnly(call) ? 1u : 0u))
+      Fail(n, call, "read-only file placed: " + readOnly.front());
     for (const auto &f : after.files) {
       if (f.second.directory || before.files.count(f.first) || IsProfile(f.first)) continue;
       // A new file is a whole component file, or a live file moved aside.
@@ -312,12 +331,16 @@ std::string SweepDir(const std::string &name) {
   return base + "/fault_sweep/" + name;
 }
 
+// A template name, with "+ro" for a run whose component files carry the
+// read-only attribute (copied from a CD-ROM), like the disc's own files.
 class FaultSweep : public ::testing::TestWithParam<std::string> {};
 
 TEST_P(FaultSweep, EveryCallOfAFullRunFailsOnce) {
   Sweep sweep;
-  sweep.templateName = GetParam();
-  const std::string base = SweepDir(sweep.templateName);
+  const std::string param = GetParam();
+  sweep.readOnlySources = param.size() > 3 && param.compare(param.size() - 3, 3, "+ro") == 0;
+  sweep.templateName = sweep.readOnlySources ? param.substr(0, param.size() - 3) : param;
+  const std::string base = SweepDir(sweep.readOnlySources ? sweep.templateName + "-ro" : sweep.templateName);
   sweep.prepared = base + "/prepared";
   sweep.work = base + "/run";
   fs::remove_all(base);
@@ -336,6 +359,16 @@ TEST_P(FaultSweep, EveryCallOfAFullRunFailsOnce) {
   ASSERT_NE(0, cdrom) << "template without a CD-ROM drive";
   ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
   ASSERT_TRUE(winsim::InsertDisc(cdrom, &error)) << error;
+  if (sweep.readOnlySources) {
+    const std::string &program = winsim::Config().program;
+    const std::string folder = program.substr(0, program.find_last_of('\\') + 1);
+    for (const char *dir : {"/payload", "/payload/v2"})
+      for (const auto &f : fs::directory_iterator(winsim::SamplesDir() + dir)) {
+        if (!f.is_regular_file()) continue;
+        ASSERT_TRUE(SetFileAttributesA((folder + f.path().filename().string()).c_str(),
+                                       FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE));
+      }
+  }
   winsim::ResolvedPath app;
   ASSERT_EQ(0u, winsim::ResolvePath("C:\\Program Files", &app));
   fs::create_directories(app.host + "/Korvix");
@@ -384,8 +417,9 @@ TEST_P(FaultSweep, EveryCallOfAFullRunFailsOnce) {
   winsim::Detach();
 
   char line[200];
-  std::snprintf(line, sizeof line, "fault sweep %s: %zu calls, %lu runs, %zu invariant failures\n",
-                sweep.templateName.c_str(), calls.size(), runs, sweep.failures.size());
+  std::snprintf(line, sizeof line, "fault sweep %s%s: %zu calls, %lu runs, %zu invariant failures\n",
+                sweep.templateName.c_str(), sweep.readOnlySources ? " (read-only sources)" : "",
+                calls.size(), runs, sweep.failures.size());
   std::printf("%s", line);
   std::ofstream(SweepDir("") + "figures.txt", std::ios::app) << line;
   for (size_t i = 0; i < sweep.failures.size() && i < 40; ++i)
@@ -396,6 +430,16 @@ TEST_P(FaultSweep, EveryCallOfAFullRunFailsOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Templates, FaultSweep,
                          ::testing::Values("win95", "win98", "winme", "nt40", "win2k", "winxp",
-                                           "win10", "win10-64", "win7-64"));
+                                           "win10", "win10-64", "win7-64", "win95+ro", "win98+ro",
+                                           "winme+ro", "nt40+ro", "win2k+ro", "winxp+ro", "win10+ro",
+                                           "win10-64+ro", "win7-64+ro"),
+                         [](const ::testing::TestParamInfo<std::string> &info) {
+                           std::string name = info.param;
+                           if (name.size() > 3 && name.compare(name.size() - 3, 3, "+ro") == 0)
+                             name.replace(name.size() - 3, 3, "_readonly");
+                           for (char &c : name)
+                             if (c == '-') c = '_';
+                           return name;
+                         });
 
 }  // namespace

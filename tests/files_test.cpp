@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "payload.h"
 #include "processes.h"
 #include "test_machine.h"
 
@@ -178,6 +179,7 @@ TEST(CopyFile, ErrorCodesInTheOrderWindowsChecks) {
   EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
   m.Write("D:\\OEM\\K.DLL", "k");
   EXPECT_TRUE(CopyFileA("d:\\oem\\k.dll", "C:\\T\\X.DLL", FALSE)) << "reading a disc";
+  ASSERT_TRUE(SetFileAttributesA("C:\\T\\X.DLL", 0));  // the copy came read-only
   ASSERT_TRUE(DeleteFileA("C:\\T\\X.DLL"));
   // Every refused target still holds its old content, whole.
   for (const char *t : {"C:\\T\\RO.DLL", "C:\\T\\HIDDEN.DLL", "C:\\T\\BUSY.DLL", "C:\\T\\PLAIN.DLL"})
@@ -212,6 +214,26 @@ TEST(CopyFile, ContentAttributesAndNameCase) {
   EXPECT_EQ("payload", m.Read("C:\\OLD.DLL"));
   // No temporary file is left beside the target.
   EXPECT_EQ((std::vector<std::string>{"New.DLL", "OLD.DLL"}), FindAll("C:\\*.DLL"));
+}
+
+// Every file on a CD-ROM is read-only, and a copy of it is read-only too:
+// copying onto that copy again fails until the attribute is cleared.
+TEST(CopyFile, FilesFromACdromAreReadOnlyAndSoAreTheirCopies) {
+  TestMachine m("win98");
+  std::string error;
+  ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("D:\\OEM\\KORVIXOEM.DLL"));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_DIRECTORY), GetFileAttributesA("D:\\OEM"));
+  SetLastError(kStale);
+  EXPECT_FALSE(SetFileAttributesA("D:\\OEM\\KORVIXOEM.DLL", FILE_ATTRIBUTE_NORMAL));
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+  ASSERT_TRUE(CopyFileA("D:\\OEM\\KORVIXOEM.DLL", "C:\\OEM.DLL", FALSE));
+  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\OEM.DLL"));
+  SetLastError(kStale);
+  EXPECT_FALSE(CopyFileA("D:\\OEM\\KORVIXOEM.DLL", "C:\\OEM.DLL", FALSE));
+  EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
+  ASSERT_TRUE(SetFileAttributesA("C:\\OEM.DLL", FILE_ATTRIBUTE_ARCHIVE));
+  EXPECT_TRUE(CopyFileA("D:\\OEM\\KORVIXOEM.DLL", "C:\\OEM.DLL", FALSE));
 }
 
 // A REG_MULTI_SZ list: each string with its NUL, then the final NUL.

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -43,6 +44,15 @@ std::vector<std::string> StrayWrites(const winsim::MachineSnapshot &before,
     if (!inside) stray.push_back(f.first);
   }
   return stray;
+}
+
+// The names in a host folder, sorted.
+std::vector<std::string> Names(const std::string &hostDir) {
+  std::vector<std::string> names;
+  for (const auto &entry : std::filesystem::directory_iterator(hostDir))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
 }
 
 void SetCommandLine(const std::string &arguments) {
@@ -212,6 +222,33 @@ TEST(HostileInputs, DoubleByteArguments) {
   EXPECT_EQ(0, RunSetup());
   EXPECT_EQ(std::vector<std::string>{},
             StrayWrites(before, checks::Snapshot(), {Upper(dir) + "\\"}));
+}
+
+// Manual base names that are more than a file-name part: no manual is
+// copied (silently, as for an empty name), nothing lands outside the
+// application directory, and the OEM module is still copied.  The disc
+// holds a file at each place such a name would reach.
+TEST(HostileInputs, ManualNamesThatLeaveTheFolderCopyNoManual) {
+  PayloadMachine machine("winxp");
+  std::string error;
+  ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
+  const std::string app = "C:\\Program Files\\Korvix";
+  machine.MakeDir(app);
+  for (const char *planted : {"D:\\x-de.pdf", "D:\\DATA\\x-de.pdf", "D:\\DATA\\DOC\\..-de.pdf",
+                              "D:\\DATA\\DOC\\sub\\x-de.pdf", "D:\\DATA\\DOC\\korvix-de.pdf"})
+    machine.Write(planted, "manual");
+  for (const char *name : {"..\\..\\..\\x", "..\\x", "../x", "sub/x", "sub\\x", "..", "D:x", "C:\\x",
+                           "korvix*", "korvix?"}) {
+    SCOPED_TRACE(name);
+    machine.Remove(app);
+    machine.MakeDir(app);
+    SetCommandLine("\"" + app + "\" \"" + name + "\"");
+    const winsim::MachineSnapshot before = checks::Snapshot();
+    EXPECT_EQ(0, RunSetup());
+    EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot(), {Upper(app) + "\\"}));
+    EXPECT_EQ((std::vector<std::string>{"KORVIXOEM.DLL"}), Names(machine.Host(app)));
+    EXPECT_TRUE(checks::BoxTexts().empty());
+  }
 }
 
 // The snapshot without the files below `prefix` (upper case), so that runs

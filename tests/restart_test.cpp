@@ -114,6 +114,24 @@ TEST(RestartNT, CarriesOutThePendingMovesInOrderAndDeletesTheList) {
   EXPECT_EQ("restart", winsim::ReadJournal().back());
 }
 
+// A replacing move never supersedes a read-only file: that move fails,
+// silently, and the moves after it are still made.
+TEST(RestartNT, AReadOnlyTargetStopsItsMoveOnly) {
+  TestMachine m("winxp");
+  m.Write("C:\\RO.DLL", "old read-only");
+  m.Write("C:\\RO.DL", "new");
+  m.Write("C:\\RW.DL", "new too");
+  ASSERT_TRUE(SetFileAttributesA("C:\\RO.DLL", FILE_ATTRIBUTE_READONLY));
+  const DWORD replace = MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT;
+  ASSERT_TRUE(MoveFileExA("C:\\RO.DL", "C:\\RO.DLL", replace));
+  ASSERT_TRUE(MoveFileExA("C:\\RW.DL", "C:\\RW.DLL", replace));
+  ASSERT_TRUE(Restart());
+  EXPECT_EQ("old read-only", m.Read("C:\\RO.DLL"));
+  EXPECT_EQ("new", m.Read("C:\\RO.DL"));
+  EXPECT_EQ("new too", m.Read("C:\\RW.DLL"));
+  EXPECT_EQ(nullptr, Pending());
+}
+
 TEST(RestartNT, AListWithoutItsFinalNulIsLeftAlone) {
   TestMachine m("win2k");
   m.Write("C:\\A.DAT", "a");

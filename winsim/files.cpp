@@ -537,6 +537,8 @@ BOOL WINAPI SetFileAttributesA(LPCSTR path, DWORD attributes) {
   ResolvedPath r;
   DWORD e = FileNameLengthError(path, true);
   if (!e) e = FileResolveExisting(path, &r);
+  // The read-only attribute of a file on a CD-ROM cannot be taken away.
+  if (!e && FileOnReadOnlyMedium(r)) e = ERROR_ACCESS_DENIED;
   if (e) {
     SetLastError(e);
     return FALSE;
@@ -578,7 +580,7 @@ BOOL WINAPI CopyFileA(LPCSTR existing, LPCSTR newName, BOOL failIfExists) {
     else if (failIfExists)
       e = ERROR_FILE_EXISTS;
     else if (target & FILE_ATTRIBUTE_READONLY)
-      e = ERROR_ACCESS_DENIED;
+      e = ERROR_ACCESS_DENIED;  // Microsoft's CopyFile page: a read-only target fails with 5
     else if (!Config().Is9x() && (target & hiddenSystem & ~source))
       // NT opens the target with CREATE_ALWAYS and the source's attributes;
       // that fails on a hidden or system file the new attributes lack.
@@ -654,7 +656,7 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
     else if (dst.isDirectory)  // a file may be replaced by a directory, never a directory
       e = ERROR_ACCESS_DENIED;   // (Wine's file tests, run on Windows)
     else if (StoredAttributes(dst) & FILE_ATTRIBUTE_READONLY)
-      e = ERROR_ACCESS_DENIED;
+      e = ERROR_ACCESS_DENIED;  // a read-only file is never replaced (see restart.cpp)
     else if (IsInUse(dst))
       e = ERROR_ACCESS_DENIED;  // an open file cannot be superseded
   }

@@ -261,8 +261,18 @@ DWORD ResolvePath(const char *path, ResolvedPath *out) {
 
 DWORD StoredAttributes(const ResolvedPath &path) {
   auto it = S().attributes.find(PathKey(path.windows));
-  if (it != S().attributes.end()) return it->second;
-  return path.isDirectory ? 0 : FILE_ATTRIBUTE_ARCHIVE;
+  DWORD a = it != S().attributes.end() ? it->second
+                                       : (path.isDirectory ? 0 : FILE_ATTRIBUTE_ARCHIVE);
+  // Every file on a CD-ROM reports FILE_ATTRIBUTE_READONLY (the medium
+  // cannot be written; a copy from it takes the attribute along, as
+  // CopyFile gives the new file the source's attributes: Microsoft's
+  // CopyFile page).
+  if (!path.isDirectory && !path.windows.empty()) {
+    auto drive = S().config.drives.find(char(toupper((unsigned char)path.windows[0])));
+    if (drive != S().config.drives.end() && drive->second == DriveKind::Cdrom)
+      a |= FILE_ATTRIBUTE_READONLY;
+  }
+  return a;
 }
 
 void StoreAttributes(const ResolvedPath &path, DWORD attributes) {

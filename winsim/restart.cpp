@@ -11,6 +11,14 @@
 // order of registration: "\??\source", then "!\??\target" (replace),
 // "\??\target" (fails silently when the target exists) or "" (delete).
 // The value is deleted afterwards, whatever failed.
+// A replacing move never supersedes a read-only target: it is a rename with
+// "replace if exists", which the file system refuses for a read-only file
+// unless the caller asks for FILE_RENAME_IGNORE_READONLY_ATTRIBUTE (Microsoft's
+// FILE_RENAME_INFORMATION pages, ntifs.h and [MS-FSCC] FileRenameInformation;
+// MoveFileEx gives ERROR_ACCESS_DENIED for it).  The move fails silently at
+// the start, like every other failed pending move, and the list is deleted.
+// WININIT.EXE's handling of a read-only target is not documented: the 9x
+// lines replace it as before.
 #include <sstream>
 
 #include "codepage.h"
@@ -62,14 +70,18 @@ bool IsShortPath(const std::string &path) {
 }
 
 // Moves `source` over `target`; with `replace` false an existing target
-// stops the move.  Attributes of either file do not matter at this point of
-// the start (nothing is open yet and the start runs with full rights).
-void RestartMove(const std::string &source, const std::string &target, bool replace) {
+// stops the move.  Nothing is open yet and the start runs with full rights,
+// so sharing does not matter; a read-only target does where the caller says
+// so (`readOnlyStops`).
+void RestartMove(const std::string &source, const std::string &target, bool replace,
+                 bool readOnlyStops) {
   ResolvedPath src, dst;
   if (ResolvePath(source.c_str(), &src) != 0 || !src.exists) return;
   if (ResolvePath(target.c_str(), &dst) != 0) return;
   bool sameEntry = PathKey(src.windows) == PathKey(dst.windows);
   if (dst.exists && !sameEntry && (!replace || dst.isDirectory || src.isDirectory)) return;
+  if (dst.exists && !sameEntry && readOnlyStops && (StoredAttributes(dst) & FILE_ATTRIBUTE_READONLY))
+    return;
   internal::MoveEntry(src, dst);
 }
 
@@ -109,7 +121,7 @@ void ProcessWininit() {
     if (RestartUpper(target) == "NUL")
       RestartDelete(source);
     else if (IsShortPath(target))
-      RestartMove(source, target, true);
+      RestartMove(source, target, true, false);
   }
   if (!hadEntries) return;
   ResolvedPath backup;
@@ -148,7 +160,7 @@ void ProcessPendingRenames() {
       continue;
     }
     bool replace = target[0] == '!';
-    RestartMove(source, StripNtPrefix(replace ? target.substr(1) : target), replace);
+    RestartMove(source, StripNtPrefix(replace ? target.substr(1) : target), replace, true);
   }
   reg::DeleteValue(key, kPendingValue);
   reg::Save(key);

@@ -91,13 +91,17 @@ bool IsPending(const std::vector<std::pair<std::string, std::string>> &moves,
   return false;
 }
 
-// False when a WININIT.INI entry was refused; nothing after it is done.
+// Queues backup and replacement of each staged file; false when a
+// WININIT.INI entry was refused (nothing after it is done).  The
+// replacement line goes to the end of [RENAME]: a line for the live name
+// that stood there before (another program's, or an earlier run's) would
+// otherwise keep its earlier place, and the restart would put the new file
+// in place and then move it away to the backup name.
 bool StageFiles9x(const std::string &sourceDir, const std::string &systemDir) {
   for (const AspiFile &f : kFiles9x) {
-    if (!CopyFileA((sourceDir + f.source).c_str(), (systemDir + f.staging).c_str(), FALSE))
-      continue;
+    if (!CopyWritable(sourceDir + f.source, systemDir + f.staging)) continue;
     if (!QueueRename9x(systemDir + f.backup, systemDir + f.live) ||
-        !QueueRename9x(systemDir + f.live, systemDir + f.staging))
+        !QueueRename9xLast(systemDir + f.live, systemDir + f.staging))
       return false;
   }
   return true;
@@ -112,7 +116,7 @@ void StageFilesNT(const std::string &sourceDir, const std::string &windowsDir,
   for (const AspiFile &f : kFilesNT) {
     const std::string &dir = f.underWindowsDir ? windowsDir : systemDir;
     std::string staging = dir + f.staging, live = dir + f.live, backup = dir + f.backup;
-    if (!CopyFileA((sourceDir + f.source).c_str(), staging.c_str(), FALSE)) continue;
+    if (!CopyWritable(sourceDir + f.source, staging)) continue;
     std::vector<std::pair<std::string, std::string>> pending = PendingMoves();
     if (IsPending(pending, staging, live)) continue;  // both moves already queued
     if (!IsPending(pending, live, backup)) QueueReplaceNT(live, backup);

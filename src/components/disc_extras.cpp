@@ -2,6 +2,8 @@
 // the CD-ROM drives and copied silently into the application directory.
 #include <windows.h>
 
+#include <cstring>
+
 #include "components/components.h"
 #include "deploy/deploy.h"
 
@@ -24,10 +26,29 @@ std::string FindOnCdrom(const std::string &relativePath) {
 
 namespace {
 
-// Copies a disc file if it was found; the result is not looked at.
+// Copies a disc file if it was found; the result is not looked at.  Files
+// on a disc are read-only and so would be their copies: the copy is made
+// writable (before and after), so that a newer disc can replace it.
 void CopyFromDisc(const std::string &relativePath, const std::string &target) {
   std::string source = FindOnCdrom(relativePath);
-  if (FileIsPresent(source)) CopyFileA(source.c_str(), target.c_str(), FALSE);
+  if (FileIsPresent(source)) CopyWritable(source, target);
+}
+
+// The manuals' base name becomes part of two file names in the application
+// directory: only a plain name is taken, never one that reaches another
+// folder (a separator, a drive, "..") or that the system would read as a
+// pattern or refuse.  Trail bytes of double-byte characters are skipped.
+bool IsPlainNamePart(const std::string &name) {
+  if (name == "." || name == "..") return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(name[i]);
+    if (IsDBCSLeadByte(c) && i + 1 < name.size()) {
+      ++i;
+      continue;
+    }
+    if (c < 32 || std::strchr("\\/:*?\"<>|", c)) return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -36,7 +57,7 @@ void CopyDiscExtras(std::string applicationDir, std::string manualBaseName) {
   if (applicationDir.empty()) return;
   applicationDir = WithBackslash(applicationDir, 1);
   CopyFromDisc("OEM\\KORVIXOEM.DLL", applicationDir + "KORVIXOEM.DLL");
-  if (manualBaseName.empty()) return;
+  if (manualBaseName.empty() || !IsPlainNamePart(manualBaseName)) return;
   CopyFromDisc("DATA\\DOC\\" + manualBaseName + "-de.pdf", applicationDir + manualBaseName + "-de.pdf");
   CopyFromDisc("DATA\\DOC\\" + manualBaseName + "-en.pdf", applicationDir + manualBaseName + "-en.pdf");
 }

@@ -102,9 +102,10 @@ void RegisterEngine() {
                    sizeof DefaultKernelConfig);
 }
 
-// A plain staging copy: no existence test, no read-only clearing, no message.
+// A staging copy: no existence test, no message; made writable before and
+// after, so that a read-only source never blocks the next run's copy.
 bool StageCopy(const std::string &source, const std::string &staging) {
-  return CopyFileA(source.c_str(), staging.c_str(), FALSE) != 0;
+  return CopyWritable(source, staging);
 }
 
 // False when a WININIT.INI entry was refused; the steps after it are not
@@ -119,11 +120,13 @@ bool InstallKernel9x(const std::string &sourceDir, const std::string &windowsDir
     DisableStaticVxdLines();
     WriteDeviceKeys9x();
   }
+  // Each line goes to the end of [RENAME], after anything queued before for
+  // the same live name.
   if (StageCopy(sourceDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL") &&
-      !QueueRename9x(systemDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL"))
+      !QueueRename9xLast(systemDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL"))
     return false;
   if (StageCopy(sourceDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX")) {
-    if (!QueueRename9x(systemDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX")) return false;
+    if (!QueueRename9xLast(systemDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX")) return false;
     RegisterEngine();
   }
   return true;

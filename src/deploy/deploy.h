@@ -20,15 +20,27 @@ bool FileIsPresent(const std::string &path);
 // Clears the read-only attribute of an existing file, setting the archive
 // bit and keeping every other bit.
 void ClearReadOnly(const std::string &path);
-// Copies an existing `source` over `target` (read-only cleared first); on a
-// failed copy shows `message` in a box and returns after OK.
+// Copies `source` over `target`, silently; true when the copy succeeded.
+// The target is made writable before and after: a copy takes the source's
+// attributes, and a read-only copy (from a CD-ROM) would make every later
+// copy or replacement of that name fail.
+bool CopyWritable(const std::string &source, const std::string &target);
+// Copies an existing `source` over `target` (CopyWritable); on a failed copy
+// shows `message` in a box and returns after OK.
 void DeployFile(const std::string &source, const std::string &target, const std::string &message);
-// Writes target=source into [RENAME] of Wininit.ini; false when the system
-// refuses it (see WriteProfileEntry).
+// Writes target=source into [RENAME] of Wininit.ini (a key already there
+// keeps its place); false when the system refuses it (see
+// WriteProfileEntry).  The target is made writable first, so that the
+// restart can replace it.
 [[nodiscard]] bool QueueRename9x(const std::string &target, const std::string &source);
+// The same, with the line for `target` moved to the end of [RENAME]: the
+// file is put in place after every line that stood there before (among them
+// the move of the previous file at that name to its backup).
+[[nodiscard]] bool QueueRename9xLast(const std::string &target, const std::string &source);
 // Registers a move of source over target at the next restart, by the names
 // DelayedMoveName gives; failures are ignored, and nothing is queued when a
-// name cannot be known.
+// name cannot be known.  The target is made writable first: a replacing
+// move never supersedes a read-only file.
 void QueueReplaceNT(const std::string &source, const std::string &target);
 
 // ---- delayed moves on 64-bit Windows (delayed_move_names.cpp) ----

@@ -38,16 +38,51 @@ void ClearReadOnly(const std::string &path) {
   SetFileAttributesA(path.c_str(), (attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) | FILE_ATTRIBUTE_ARCHIVE);
 }
 
+bool CopyWritable(const std::string &source, const std::string &target) {
+  ClearReadOnly(target);
+  if (!CopyFileA(source.c_str(), target.c_str(), FALSE)) return false;
+  ClearReadOnly(target);
+  return true;
+}
+
 void DeployFile(const std::string &source, const std::string &target, const std::string &message) {
   if (!FileIsPresent(source)) return;
-  ClearReadOnly(target);
-  if (!CopyFileA(source.c_str(), target.c_str(), FALSE))
-    MessageBoxA(nullptr, message.c_str(), InstallerTitle, MB_OK);
+  if (!CopyWritable(source, target)) MessageBoxA(nullptr, message.c_str(), InstallerTitle, MB_OK);
 }
+
+namespace {
+
+const char kWininit[] = "Wininit.ini";
+const char kRenameSection[] = "RENAME";
+
+// True when [RENAME] holds a line for `key`.  A failed read counts as
+// absent: the line then keeps its place, as before.
+bool RenameKeyPresent(const std::string &key) {
+  static const char absent[] = "\001absent\001";
+  char value[sizeof absent + 1];
+  GetPrivateProfileStringA(kRenameSection, key.c_str(), absent, value, sizeof value, kWininit);
+  return std::string(value) != absent;
+}
+
+}  // namespace
 
 bool QueueRename9x(const std::string &target, const std::string &source) {
   // The 9x start-up works through [RENAME] of WININIT.INI line by line.
-  return WriteProfileEntry("Wininit.ini", "RENAME", target, source);
+  ClearReadOnly(target);
+  return WriteProfileEntry(kWininit, kRenameSection, target, source);
+}
+
+bool QueueRename9xLast(const std::string &target, const std::string &source) {
+  // A key written again keeps its earlier place: remove every line for it
+  // first (a hand-edited file may hold it twice), so that the new line is
+  // added at the end.  A bounded number of tries, whatever the file holds.
+  for (int tries = 0; tries < 16 && RenameKeyPresent(target); ++tries) {
+    if (WritePrivateProfileStringA(kRenameSection, target.c_str(), nullptr, kWininit)) continue;
+    RefusedProfileWrite.message = std::string("Unable to write to ") + kWininit;
+    RefusedProfileWrite.address = __builtin_return_address(0);
+    return false;
+  }
+  return QueueRename9x(target, source);
 }
 
 void QueueReplaceNT(const std::string &source, const std::string &target) {
@@ -55,5 +90,6 @@ void QueueReplaceNT(const std::string &source, const std::string &target) {
   // absent); a refused registration is not reported.
   std::string from, to;
   if (!DelayedMoveName(source, &from) || !DelayedMoveName(target, &to)) return;
+  ClearReadOnly(target);
   MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
 }
