@@ -45,6 +45,14 @@ void *memchr(const void *data, int value, std::size_t size) {
   return nullptr;
 }
 
+// The terminating zero counts as part of the string, as in the C library.
+char *strchr(const char *text, int value) {
+  for (;; ++text) {
+    if (*text == static_cast<char>(value)) return const_cast<char *>(text);
+    if (!*text) return nullptr;
+  }
+}
+
 std::size_t strlen(const char *text) {
   const char *end = text;
   while (*end) ++end;
