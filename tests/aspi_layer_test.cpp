@@ -294,6 +294,28 @@ TEST(AspiNT, SecondRunQueuesOnlyTheMissingReplacement) {
   EXPECT_EQ(expected, PendingMoves());
 }
 
+// A replacement move refused after the backup move of a live file: the
+// restart moves the backup back, so the live file is never lost; a second
+// run before the restart queues backup and replacement again.
+TEST(AspiNT, RefusedReplacementKeepsTheLiveFile) {
+  for (bool secondRun : {false, true}) {
+    AspiMachine m("winxp");
+    m.Write(m.Sys("WNASPI32.DLL"), "old WNASPI32.DLL");
+    winsim::FaultRule rule;
+    rule.call = "MoveFileExA";
+    rule.error = ERROR_ACCESS_DENIED;
+    rule.pathContains = "WNASPI32.NT";
+    winsim::AddFault(rule);
+    m.Run();
+    winsim::ClearFaults();
+    if (secondRun) m.Run();
+    m.Restart();
+    EXPECT_EQ(secondRun ? AspiMachine::Payload("v2", "WNASPI32.NT") : "old WNASPI32.DLL",
+              m.Read(m.Sys("WNASPI32.DLL"))) << secondRun;
+    EXPECT_EQ(secondRun ? "old WNASPI32.DLL" : "", m.Read(m.Sys("WNASPI32.OLD"))) << secondRun;
+  }
+}
+
 // Pending moves are compared without regard to case: a second run naming
 // the same directories in other letters queues nothing again.
 TEST(AspiNT, SecondRunInOtherLettersQueuesNothingTwice) {

@@ -107,10 +107,11 @@ bool StageFiles9x(const std::string &sourceDir, const std::string &systemDir) {
   return true;
 }
 
-// Queues backup and replacement of each staged file.  A second run before
-// the restart must not queue a pair that is already pending: carried out
-// twice, the repeated backup move would take the freshly installed file to
-// its backup name and leave no live file.
+// Queues backup and replacement of each staged file; a refused replacement
+// never leaves the live file moved away.  A second run before the restart
+// must not queue a pair that is already pending: carried out twice, the
+// repeated backup move would take the freshly installed file to its backup
+// name and leave no live file.
 void StageFilesNT(const std::string &sourceDir, const std::string &windowsDir,
                   const std::string &systemDir) {
   for (const AspiFile &f : kFilesNT) {
@@ -119,8 +120,13 @@ void StageFilesNT(const std::string &sourceDir, const std::string &windowsDir,
     if (!CopyWritable(sourceDir + f.source, staging)) continue;
     std::vector<std::pair<std::string, std::string>> pending = PendingMoves();
     if (IsPending(pending, staging, live)) continue;  // both moves already queued
-    if (!IsPending(pending, live, backup)) QueueReplaceNT(live, backup);
-    QueueReplaceNT(staging, live);
+    // A backup move that an earlier run took back (below) counts as not queued.
+    bool backupPending = IsPending(pending, live, backup) && !IsPending(pending, backup, live);
+    bool backupQueued = !backupPending && QueueReplaceNT(live, backup);
+    // A refused replacement after a queued backup would leave the live name
+    // empty after the restart: the backup is moved back in place then.
+    if (!QueueReplaceNT(staging, live) && backupQueued && FileIsPresent(live))
+      QueueReplaceNT(backup, live);
   }
 }
 

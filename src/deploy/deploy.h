@@ -38,10 +38,10 @@ void DeployFile(const std::string &source, const std::string &target, const std:
 // the move of the previous file at that name to its backup).
 [[nodiscard]] bool QueueRename9xLast(const std::string &target, const std::string &source);
 // Registers a move of source over target at the next restart, by the names
-// DelayedMoveName gives; failures are ignored, and nothing is queued when a
-// name cannot be known.  The target is made writable first: a replacing
-// move never supersedes a read-only file.
-void QueueReplaceNT(const std::string &source, const std::string &target);
+// DelayedMoveName gives; false when it was not registered (nothing is
+// queued when a name cannot be known).  The target is made writable first:
+// a replacing move never supersedes a read-only file.
+bool QueueReplaceNT(const std::string &source, const std::string &target);
 
 // ---- delayed moves on 64-bit Windows (delayed_move_names.cpp) ----
 

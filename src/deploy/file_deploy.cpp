@@ -85,11 +85,12 @@ bool QueueRename9xLast(const std::string &target, const std::string &source) {
   return QueueRename9x(target, source);
 }
 
-void QueueReplaceNT(const std::string &source, const std::string &target) {
+bool QueueReplaceNT(const std::string &source, const std::string &target) {
   // The source need not exist yet (a backup move of a live file that may be
-  // absent); a refused registration is not reported.
+  // absent).
   std::string from, to;
-  if (!DelayedMoveName(source, &from) || !DelayedMoveName(target, &to)) return;
+  if (!DelayedMoveName(source, &from) || !DelayedMoveName(target, &to)) return false;
   ClearReadOnly(target);
-  MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT);
+  return MoveFileExA(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT) != FALSE;
 }
