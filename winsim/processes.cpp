@@ -221,24 +221,39 @@ BOOL WINAPI EnumProcesses(DWORD *processIds, DWORD cb, DWORD *bytesReturned) {
   return TRUE;
 }
 
-// Fills as many module handles as fit, the exe's first; *bytesNeeded is
-// the size for all of them (reference 4.3).  Needs a handle opened with
-// query and read access.
-BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE *modules, DWORD cb, DWORD *bytesNeeded) {
-  if (DWORD e = Fault("EnumProcessModules")) {
+namespace {
+
+// What the module calls need of a process handle.
+const DWORD kModuleAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+
+// The process handle of `call`, or null with the last error set: the call's
+// injected fault, 6 for a handle that is not a process's, 5 for a handle
+// without all of `allOf` or, when `anyOf` is given, without any of it.
+HandleObject *ProcessCallHandle(const char *call, HANDLE process, DWORD allOf, DWORD anyOf) {
+  if (DWORD e = Fault(call)) {
     SetLastError(e);
-    return FALSE;
+    return nullptr;
   }
   HandleObject *h = FindHandle(process, HandleKind::Process);
   if (!h) {
     SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
+    return nullptr;
   }
-  const DWORD needed = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
-  if ((h->access & needed) != needed) {
+  if ((h->access & allOf) != allOf || (anyOf && !(h->access & anyOf))) {
     SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
+    return nullptr;
   }
+  return h;
+}
+
+}  // namespace
+
+// Fills as many module handles as fit, the exe's first; *bytesNeeded is
+// the size for all of them (reference 4.3).  Needs a handle opened with
+// query and read access.
+BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE *modules, DWORD cb, DWORD *bytesNeeded) {
+  HandleObject *h = ProcessCallHandle("EnumProcessModules", process, kModuleAccess, 0);
+  if (!h) return FALSE;
   const SimProcess *p = FindProcess(h->processId);
   // A 32-bit caller cannot read a 64-bit process's modules: 299, as the
   // function's reference page says for WOW64.
@@ -262,20 +277,8 @@ BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE *modules, DWORD cb, DWORD
 // 4.3: Windows documents the cut, Wine returns size).  A null module is the
 // exe.
 DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR fileName, DWORD size) {
-  if (DWORD e = Fault("GetModuleFileNameExA")) {
-    SetLastError(e);
-    return 0;
-  }
-  HandleObject *h = FindHandle(process, HandleKind::Process);
-  if (!h) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return 0;
-  }
-  const DWORD needed = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
-  if ((h->access & needed) != needed) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return 0;
-  }
+  HandleObject *h = ProcessCallHandle("GetModuleFileNameExA", process, kModuleAccess, 0);
+  if (!h) return 0;
   const SimProcess *p = FindProcess(h->processId);
   // A 64-bit process's modules are out of a 32-bit caller's reach, as for
   // EnumProcessModules (the code is not confirmed for this function).
@@ -341,19 +344,9 @@ BOOL WINAPI IsWow64Process(HANDLE process, PBOOL wow64) {
 // buffer too small fails with 122.  The native form (PROCESS_NAME_NATIVE,
 // "\Device\HarddiskVolume...") is not simulated.
 BOOL WINAPI QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, PDWORD size) {
-  if (DWORD e = Fault("QueryFullProcessImageNameA")) {
-    SetLastError(e);
-    return FALSE;
-  }
-  HandleObject *h = FindHandle(process, HandleKind::Process);
-  if (!h) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (!(h->access & (PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION))) {
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-  }
+  HandleObject *h = ProcessCallHandle("QueryFullProcessImageNameA", process, 0,
+                                      PROCESS_QUERY_INFORMATION | PROCESS_QUERY_LIMITED_INFORMATION);
+  if (!h) return FALSE;
   if (flags != 0) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
     return FALSE;
