@@ -29,9 +29,6 @@ class ReadOnlyMachine : public PayloadMachine {
     EXPECT_TRUE(winsim::InsertDisc('D', &error)) << error;
     initial_ = Snapshot();
   }
-  // RunSetup leaves the process's WOW64 view set for the machine it ran on;
-  // tests that call the installers directly must find the native one.
-  ~ReadOnlyMachine() { DetectWow64(""); }
   // Puts payload `version` beside the program, read-only, and a disc whose
   // files are marked with the version.
   void Load(const std::string &version) const {

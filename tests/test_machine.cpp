@@ -1,6 +1,7 @@
 #include "test_machine.h"
 
 #include "codepage.h"
+#include "deploy/deploy.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -50,6 +51,10 @@ TestMachine::TestMachine(const std::string &templateName) {
   if (!winsim::CreateMachine(winsim::TemplateDir(templateName), dir_, &error))
     ADD_FAILURE() << "cannot create machine: " << error;
   if (!winsim::Attach(dir_, &error)) ADD_FAILURE() << "cannot attach machine: " << error;
+  // A new machine is a new process: a WOW64 view that an earlier test's run
+  // found stays behind in the product's state, and installers called
+  // directly must start from the native one.
+  DetectWow64("");
 }
 
 TestMachine::~TestMachine() {
