@@ -67,10 +67,7 @@ class EmptyDirectory : public ::testing::TestWithParam<std::pair<const char *, c
 TEST_P(EmptyDirectory, InstallsNothingAndWritesNowhere) {
   PayloadMachine machine(GetParam().first);
   const winsim::MachineSnapshot before = checks::Snapshot();
-  winsim::FaultRule rule;
-  rule.call = GetParam().second;
-  rule.error = ERROR_NOT_ENOUGH_MEMORY;
-  winsim::AddFault(rule);
+  FailCalls(GetParam().second, ERROR_NOT_ENOUGH_MEMORY);
 
   EXPECT_EQ(0, RunSetup());
   winsim::ClearFaults();
