@@ -274,7 +274,7 @@ TEST(Wow64, UnknownSystemFolderQueuesNoMoveBelowTheSystemDirectory) {
 // below the system directory is named.
 TEST(Wow64, DelayedMoveNames) {
   const char *const tails[] = {"\\PULSARIO.DL", "\\drivers\\A.SYS", "\\Drivers\\Etc\\hosts", "\\catroot2\\x",
-                               "\\Spool\\x", "\\DriverStore\\x", "\\LogFiles\\x", "\\CatRoot\\x", "x\\A.DLL"};
+                               "\\Spool\\x", "\\DriverStore\\x", "\\LogFiles\\x", "\\CatRoot\\x", "x\\A.DLL", "\\spool"};
   std::string out;
   for (const char *machineName : {"win10-64", "win10", "win2k", "win98"}) {
     for (bool fail : {false, true}) {
@@ -285,7 +285,8 @@ TEST(Wow64, DelayedMoveNames) {
       DetectPlatformFamily();
       DetectWow64(dir);
       winsim::ClearFaults();
-      std::vector<std::string> paths = {"C:\\Windows\\SYSTEM\\WINASPI.DLL", "C:\\System32\\A"};
+      std::vector<std::string> paths = {"C:\\Windows\\SYSTEM\\WINASPI.DLL", "C:\\System32\\A",
+                                        "D:\\Windows\\System32\\A.DLL"};
       for (const char *tail : tails) paths.push_back(dir + std::string(tail));
       std::string names;
       bool asWritten = true;
@@ -302,6 +303,7 @@ TEST(Wow64, DelayedMoveNames) {
   EXPECT_EQ(R"(win10-64:
   C:\Windows\SYSTEM\WINASPI.DLL
   C:\System32\A
+  D:\Windows\System32\A.DLL
   C:\Windows\SysWOW64\PULSARIO.DL
   C:\Windows\SysWOW64\drivers\A.SYS
   C:\Windows\System32\Drivers\Etc\hosts
@@ -311,9 +313,11 @@ TEST(Wow64, DelayedMoveNames) {
   C:\Windows\System32\LogFiles\x
   C:\Windows\System32\CatRoot\x
   C:\Windows\System32x\A.DLL
+  C:\Windows\System32\spool
 win10-64 without the folder:
   C:\Windows\SYSTEM\WINASPI.DLL
   C:\System32\A
+  D:\Windows\System32\A.DLL
   (none)
   (none)
   C:\Windows\System32\Drivers\Etc\hosts
@@ -323,6 +327,7 @@ win10-64 without the folder:
   C:\Windows\System32\LogFiles\x
   C:\Windows\System32\CatRoot\x
   C:\Windows\System32x\A.DLL
+  C:\Windows\System32\spool
 win10: as written
 win10 without the folder: as written
 win2k: as written
