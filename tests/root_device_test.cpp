@@ -135,6 +135,7 @@ TEST_P(RootDeviceTest, FirstRunCreatesOneNodeAndSecondRunOnlyUpdatesIt) {
   EXPECT_EQ((std::vector<std::string>{"0000", "0001"}), RealtimeNodes());
   EXPECT_EQ((std::vector<std::string>{"SetupDiGetClassDevsA flags=0x6", update}), DeviceCalls());
   EXPECT_EQ(0u, winsim::ReadJournal().size());
+  EXPECT_EQ("<none>", RawValue(Node("ROOT\\REALTIME\\0000"), "Driver"));  // still a phantom
 }
 
 TEST_P(RootDeviceTest, IdLaterInADevicesListIsFoundAndOnlyUpdated) {
