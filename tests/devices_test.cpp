@@ -282,6 +282,7 @@ TEST_F(DevicesTest, DriverUpdateRanksDriversAndReportsTheRestart) {
       winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), "SYSTEM\\CurrentControlSet\\Services\\pulsario");
   ASSERT_NE(nullptr, service);
   EXPECT_EQ("system32\\DRIVERS\\PULSARIO.SYS", StringValue(service, "ImagePath"));
+  EXPECT_EQ("Varentel RealTime Audio Kernel", StringValue(service, "DisplayName"));
   auto dword = [&](const char *name) {
     winsim::reg::Value *v = winsim::reg::FindValue(service, name);
     DWORD x = 0xdeadbeef;

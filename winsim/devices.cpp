@@ -542,7 +542,8 @@ std::string InfPath(const Inf &inf, const std::string &raw) {
 // What the service install section of an AddService line says.
 struct ServiceInstall {
   DWORD type = 0, start = 0, errorControl = 0;
-  std::string binary;  // full Windows path; "" when the section names none
+  std::string displayName;  // "" when the section names none
+  std::string binary;       // full Windows path; "" when the section names none
 };
 
 ServiceInstall ReadServiceInstall(const Inf &inf, const std::string &section) {
@@ -551,6 +552,7 @@ ServiceInstall ReadServiceInstall(const Inf &inf, const std::string &section) {
   out.type = DWORD(strtoul(inf.Value(section, "ServiceType").c_str(), nullptr, 0));
   out.start = DWORD(strtoul(inf.Value(section, "StartType").c_str(), nullptr, 0));
   out.errorControl = DWORD(strtoul(inf.Value(section, "ErrorControl").c_str(), nullptr, 0));
+  out.displayName = inf.Value(section, "DisplayName");
   if (const std::vector<InfLine> *lines = inf.Section(section))
     for (const InfLine &line : *lines)
       if (EqualNoCase(line.key, "ServiceBinary") && !line.fields.empty())
@@ -581,6 +583,7 @@ void InstallService(const std::string &name, const ServiceInstall &install) {
   SetDword(key, "Type", install.type);
   SetDword(key, "Start", install.start);
   SetDword(key, "ErrorControl", install.errorControl);
+  if (!install.displayName.empty()) SetString(key, "DisplayName", install.displayName);
   if (!install.binary.empty()) {
     std::string image = install.binary, root = Config().windowsDir + "\\";
     if (Upper(image).rfind(Upper(root), 0) == 0) image = image.substr(root.size());
