@@ -270,16 +270,17 @@ TEST(Wow64, UnknownSystemFolderQueuesNoMoveBelowTheSystemDirectory) {
 // reports it: below it, SysWOW64 under WOW64 (letters compared without
 // case), the exempt folders and everything else as written; a 32-bit
 // system (with or without the WOW64 look-ups, either one failing) and the
-// 9x family change nothing; with the folder unknown no move below the
-// system directory is named.
+// 9x family change nothing; with the folder unknown (on a system that has
+// the look-ups, both failing) no move below the system directory is named.
 TEST(Wow64, DelayedMoveNames) {
   const char *const tails[] = {"\\PULSARIO.DL", "\\drivers\\A.SYS", "\\Drivers\\Etc\\hosts", "\\catroot2\\x",
                                "\\Spool\\x", "\\DriverStore\\x", "\\LogFiles\\x", "\\CatRoot\\x", "x\\A.DLL", "\\spool"};
   std::string out;
   for (const char *machineName : {"win10-64", "win10", "win2k", "win98"}) {
-    for (const char *fail : {"", "IsWow64Process", "GetSystemWow64DirectoryA"}) {
+    for (const char *fail : {"", "IsWow64Process", "GetSystemWow64DirectoryA", "both"}) {
       TestMachine machine(machineName);
-      if (*fail) FailCalls(fail, ERROR_ACCESS_DENIED);
+      for (const char *call : {"IsWow64Process", "GetSystemWow64DirectoryA"})
+        if (!strcmp(fail, call) || !strcmp(fail, "both")) FailCalls(call, ERROR_ACCESS_DENIED);
       char dir[MAX_PATH];
       GetSystemDirectoryA(dir, MAX_PATH);
       DetectPlatformFamily();
@@ -342,15 +343,45 @@ win10-64 without GetSystemWow64DirectoryA:
   C:\Windows\System32\CatRoot\x
   C:\Windows\System32x\A.DLL
   C:\Windows\System32\spool
+win10-64 without both:
+  C:\Windows\SYSTEM\WINASPI.DLL
+  C:\System32\A
+  D:\Windows\System32\A.DLL
+  (none)
+  (none)
+  C:\Windows\System32\Drivers\Etc\hosts
+  C:\Windows\System32\catroot2\x
+  C:\Windows\System32\Spool\x
+  C:\Windows\System32\DriverStore\x
+  C:\Windows\System32\LogFiles\x
+  C:\Windows\System32\CatRoot\x
+  C:\Windows\System32x\A.DLL
+  C:\Windows\System32\spool
 win10: as written
 win10 without IsWow64Process: as written
 win10 without GetSystemWow64DirectoryA: as written
+win10 without both:
+  C:\Windows\SYSTEM\WINASPI.DLL
+  C:\System32\A
+  D:\Windows\System32\A.DLL
+  (none)
+  (none)
+  C:\Windows\System32\Drivers\Etc\hosts
+  C:\Windows\System32\catroot2\x
+  C:\Windows\System32\Spool\x
+  C:\Windows\System32\DriverStore\x
+  C:\Windows\System32\LogFiles\x
+  C:\Windows\System32\CatRoot\x
+  C:\Windows\System32x\A.DLL
+  C:\Windows\System32\spool
 win2k: as written
 win2k without IsWow64Process: as written
 win2k without GetSystemWow64DirectoryA: as written
+win2k without both: as written
 win98: as written
 win98 without IsWow64Process: as written
 win98 without GetSystemWow64DirectoryA: as written
+win98 without both: as written
 )",
             out);
   // Every letter of the alphabet is compared without case.
