@@ -267,11 +267,7 @@ TEST(AspiNT, SecondRunBeforeRestartQueuesNothingTwice) {
 // the rows already pending are not.
 TEST(AspiNT, SecondRunQueuesWhatTheFirstCouldNot) {
   AspiMachine m("winxp");
-  winsim::FaultRule rule;
-  rule.call = "CopyFileA";
-  rule.error = ERROR_SHARING_VIOLATION;
-  rule.pathContains = "WOWPOST.NT";
-  winsim::AddFault(rule);
+  FailCalls("CopyFileA", ERROR_SHARING_VIOLATION, 0, "WOWPOST.NT");
   m.Run();
   winsim::ClearFaults();
   std::vector<std::string> all = MovesNT(m);
@@ -301,11 +297,7 @@ TEST(AspiNT, RefusedReplacementKeepsTheLiveFile) {
   for (bool secondRun : {false, true}) {
     AspiMachine m("winxp");
     m.Write(m.Sys("WNASPI32.DLL"), "old WNASPI32.DLL");
-    winsim::FaultRule rule;
-    rule.call = "MoveFileExA";
-    rule.error = ERROR_ACCESS_DENIED;
-    rule.pathContains = "WNASPI32.NT";
-    winsim::AddFault(rule);
+    FailCalls("MoveFileExA", ERROR_ACCESS_DENIED, 0, "WNASPI32.NT");
     m.Run();
     winsim::ClearFaults();
     if (secondRun) m.Run();

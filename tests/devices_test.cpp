@@ -149,7 +149,7 @@ TEST_F(DevicesTest, InfClassComesFromTheVersionSection) {
   EXPECT_FALSE(SetupDiGetINFClassA("C:\\VARSETUP\\missing.inf", &guid, name, sizeof name, nullptr));
   EXPECT_EQ(DWORD(ERROR_FILE_NOT_FOUND), GetLastError());
 
-  machine_.Write("C:\\VARSETUP\\nosig.inf", Replace(SampleInf(), "Signature=\"$Windows NT$\"", ""));
+  machine_.Write("C:\\VARSETUP\\nosig.inf", Replace(SampleInf(), "Signature=\"$CHICAGO$\"", ""));
   EXPECT_FALSE(SetupDiGetINFClassA("C:\\VARSETUP\\nosig.inf", &guid, name, sizeof name, nullptr));
   EXPECT_EQ(DWORD(ERROR_WRONG_INF_STYLE), GetLastError());
   winsim::UseWineSetupApiLastError(true);  // Wine fails without a code
@@ -209,7 +209,7 @@ TEST_F(DevicesTest, DriverUpdateFailsAsWindowsDoes) {
   machine_.Write("C:\\VARSETUP\\other.inf", Replace(SampleInf(), "*varentel\\pulsario", "*varentel\\other"));
   EXPECT_FALSE(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, "C:\\VARSETUP\\other.inf", INSTALLFLAG_FORCE, &reboot));
   EXPECT_EQ(DWORD(ERROR_NO_COMPAT_DRIVERS), GetLastError());
-  machine_.Write("C:\\VARSETUP\\nosvc.inf", Replace(SampleInf(), "AddService=,2", ""));
+  machine_.Write("C:\\VARSETUP\\nosvc.inf", Replace(SampleInf(), "AddService=pulsario,0x00000002,Pulsario_Service", ""));
   EXPECT_FALSE(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, "C:\\VARSETUP\\nosvc.inf", INSTALLFLAG_FORCE, &reboot));
   EXPECT_EQ(DWORD(ERROR_NO_ASSOCIATED_SERVICE), GetLastError());
   EXPECT_EQ("<none>", StringValue(Node("ROOT\\REALTIME\\0000"), "Driver"));
@@ -226,9 +226,9 @@ TEST_F(DevicesTest, DriverUpdateRecordsTheDriverOnEveryMatchingDevice) {
   EXPECT_FALSE(reboot);
   winsim::reg::Key *node = Node("ROOT\\REALTIME\\0000");
   EXPECT_EQ("REALTIME", StringValue(node, "Class"));
-  EXPECT_EQ("Varentel Realtime Audio Kernel", StringValue(node, "DeviceDesc"));
-  EXPECT_EQ("Varentel", StringValue(node, "Mfg"));
-  EXPECT_EQ("<none>", StringValue(node, "Service"));  // null driver
+  EXPECT_EQ("Varentel RealTime Audio Kernel", StringValue(node, "DeviceDesc"));
+  EXPECT_EQ("Varentel GmbH", StringValue(node, "Mfg"));
+  EXPECT_EQ("pulsario", StringValue(node, "Service"));
   std::string driver = StringValue(node, "Driver");
   std::string other = StringValue(Node("ROOT\\OTHER\\0000"), "Driver");
   EXPECT_EQ(0u, driver.rfind("{3E9E8221-580A-44A3-8D15-C75C0398FEFC}\\000", 0)) << driver;
@@ -241,6 +241,59 @@ TEST_F(DevicesTest, DriverUpdateRecordsTheDriverOnEveryMatchingDevice) {
   // A second update keeps the driver key; removing the node removes it.
   ASSERT_TRUE(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, kInf, INSTALLFLAG_FORCE, nullptr));
   EXPECT_EQ(driver, StringValue(Node("ROOT\\REALTIME\\0000"), "Driver"));
+}
+
+// Without INSTALLFLAG_FORCE only a better driver is installed.  A device
+// whose driver is loaded needs a restart: reported through the pointer, or
+// prompted for by the function itself without one.  A phantom node with the
+// ID is neither listed as present nor driven.
+TEST_F(DevicesTest, DriverUpdateRanksDriversAndReportsTheRestart) {
+  AddDevice("ROOT\\REALTIME\\0000", {kId});
+  AddDevice("ROOT\\REALTIME\\0001", {kId});
+  winsim::Config().absentDevices = {"Root\\REALTIME\\0001"};
+  auto count = [](DWORD flags) {
+    HDEVINFO set = SetupDiGetClassDevsA(nullptr, "ROOT", nullptr, flags);
+    SP_DEVINFO_DATA d;
+    d.cbSize = sizeof d;
+    DWORD n = 0;
+    while (SetupDiEnumDeviceInfo(set, n, &d)) ++n;
+    SetupDiDestroyDeviceInfoList(set);
+    return n;
+  };
+  EXPECT_EQ(count(DIGCF_ALLCLASSES) - 1, count(DIGCF_PRESENT | DIGCF_ALLCLASSES));
+  BOOL reboot = TRUE;
+  ASSERT_TRUE(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, kInf, 0, &reboot));  // no driver yet
+  EXPECT_FALSE(reboot);
+  EXPECT_EQ("<none>", StringValue(Node("ROOT\\REALTIME\\0001"), "Driver"));
+  machine_.Write("C:\\VARSETUP\\old.inf", Replace(SampleInf(), "06/01/2004,1.0.0.0", "05/31/2004,9.0.0.0"));
+  machine_.Write("C:\\VARSETUP\\new.inf", Replace(SampleInf(), "06/01/2004,1.0.0.0", "06/01/2004,1.0.0.1"));
+  for (const char *inf : {kInf, "C:\\VARSETUP\\old.inf"}) {
+    EXPECT_FALSE(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, inf, 0, &reboot)) << inf;
+    EXPECT_EQ(DWORD(ERROR_NO_MORE_ITEMS), GetLastError()) << inf;
+  }
+  winsim::Config().inUse.push_back("C:\\WINDOWS\\system32\\DRIVERS\\PULSARIO.SYS");
+  ASSERT_TRUE(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, "C:\\VARSETUP\\new.inf", 0, &reboot));
+  EXPECT_TRUE(reboot);
+  EXPECT_TRUE(winsim::ReadJournal().empty());
+  ASSERT_TRUE(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, "C:\\VARSETUP\\old.inf", INSTALLFLAG_FORCE, nullptr));
+  ASSERT_EQ(1u, winsim::ReadJournal().size());
+  EXPECT_EQ(0u, winsim::ReadJournal()[0].rfind("system-restart-box caption=\"System Settings Change\" ", 0));
+  winsim::reg::Key *service =
+      winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), "SYSTEM\\CurrentControlSet\\Services\\pulsario");
+  ASSERT_NE(nullptr, service);
+  EXPECT_EQ("system32\\DRIVERS\\PULSARIO.SYS", StringValue(service, "ImagePath"));
+  EXPECT_EQ("Varentel RealTime Audio Kernel", StringValue(service, "DisplayName"));
+  auto dword = [&](const char *name) {
+    winsim::reg::Value *v = winsim::reg::FindValue(service, name);
+    DWORD x = 0xdeadbeef;
+    if (v && v->type == REG_DWORD) memcpy(&x, v->data.data(), sizeof x);
+    return x;
+  };
+  EXPECT_EQ((std::vector<DWORD>{1, 3, 1}), (std::vector<DWORD>{dword("Type"), dword("Start"), dword("ErrorControl")}));
+  AddDevice("ROOT\\GONE\\0000", {"*varentel\\gone"});
+  winsim::Config().absentDevices.push_back("ROOT\\GONE\\0000");
+  EXPECT_FALSE(UpdateDriverForPlugAndPlayDevicesA(nullptr, "*varentel\\gone", kInf, INSTALLFLAG_FORCE, &reboot));
+  EXPECT_EQ(DWORD(ERROR_NO_SUCH_DEVINST), GetLastError());
 }
 
 TEST_F(DevicesTest, NewDevEntryPointComesFromTheLibraryTable) {

@@ -402,11 +402,7 @@ TEST_P(FaultSweep, EveryCallOfAFullRunFailsOnce) {
     const std::string call = calls[n - 1].substr(0, calls[n - 1].find(' '));
     const std::vector<DWORD> errors = ErrorsFor(call);
     if (!sweep.AttachCopy()) break;
-    winsim::FaultRule rule;
-    rule.call = "*";
-    rule.nth = n;
-    rule.error = errors[n % errors.size()];
-    winsim::AddFault(rule);
+    FailCalls("*", errors[n % errors.size()], n);
     int code = sweep.Run();
     winsim::ClearFaults();
     ++runs;

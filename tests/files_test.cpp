@@ -366,11 +366,7 @@ TEST(GetDriveType, FollowsTheMachineAndWantsARoot) {
 TEST(Faults, FileCallsFailWithTheInjectedError) {
   TestMachine m("winxp");
   m.Write("C:\\S.DAT", "s");
-  winsim::FaultRule rule;
-  rule.call = "CopyFileA";
-  rule.error = ERROR_DISK_FULL;
-  rule.nth = 2;
-  winsim::AddFault(rule);
+  FailCalls("CopyFileA", ERROR_DISK_FULL, 2);
   EXPECT_TRUE(CopyFileA("C:\\S.DAT", "C:\\1.DAT", FALSE));
   SetLastError(kStale);
   EXPECT_FALSE(CopyFileA("C:\\S.DAT", "C:\\2.DAT", FALSE));

@@ -67,10 +67,7 @@ class EmptyDirectory : public ::testing::TestWithParam<std::pair<const char *, c
 TEST_P(EmptyDirectory, InstallsNothingAndWritesNowhere) {
   PayloadMachine machine(GetParam().first);
   const winsim::MachineSnapshot before = checks::Snapshot();
-  winsim::FaultRule rule;
-  rule.call = GetParam().second;
-  rule.error = ERROR_NOT_ENOUGH_MEMORY;
-  winsim::AddFault(rule);
+  FailCalls(GetParam().second, ERROR_NOT_ENOUGH_MEMORY);
 
   EXPECT_EQ(0, RunSetup());
   winsim::ClearFaults();
@@ -238,16 +235,39 @@ TEST(HostileInputs, ManualNamesThatLeaveTheFolderCopyNoManual) {
                               "D:\\DATA\\DOC\\sub\\x-de.pdf", "D:\\DATA\\DOC\\korvix-de.pdf"})
     machine.Write(planted, "manual");
   for (const char *name : {"..\\..\\..\\x", "..\\x", "../x", "sub/x", "sub\\x", "..", "D:x", "C:\\x",
-                           "korvix*", "korvix?"}) {
+                           "korvix*", "korvix?", "korvix\t", "\x1F"}) {
     SCOPED_TRACE(name);
     machine.Remove(app);
     machine.MakeDir(app);
     SetCommandLine("\"" + app + "\" \"" + name + "\"");
     const winsim::MachineSnapshot before = checks::Snapshot();
+    winsim::EnableCallLog(true);
     EXPECT_EQ(0, RunSetup());
+    for (const std::string &call : winsim::CallLog()) EXPECT_EQ(std::string::npos, call.find(".pdf")) << call;
+    winsim::EnableCallLog(false);
     EXPECT_EQ(std::vector<std::string>{}, StrayWrites(before, checks::Snapshot(), {Upper(app) + "\\"}));
     EXPECT_EQ((std::vector<std::string>{"KORVIXOEM.DLL"}), Names(machine.Host(app)));
     EXPECT_TRUE(checks::BoxTexts().empty());
+  }
+}
+
+// Plain names are taken as they are: a blank, and a double-byte character
+// at the end whose second byte is a backslash.
+TEST(HostileInputs, PlainManualNamesWithBlanksAndDoubleByteEndsAreCopied) {
+  const struct { const char *machine, *name; } runs[] = {{"winxp", "Korvix Manual"},
+                                                         {"winxp-ja", "\x83\x5C\x95\x5C"}};
+  for (const auto &run : runs) {
+    SCOPED_TRACE(run.name);
+    PayloadMachine machine(run.machine);
+    std::string error;
+    ASSERT_TRUE(winsim::InsertDisc('D', &error)) << error;
+    const std::string app = "C:\\Korvix\\", name = run.name;
+    machine.MakeDir(app);
+    machine.Write("D:\\DATA\\DOC\\" + name + "-de.pdf", "de");
+    machine.Write("D:\\DATA\\DOC\\" + name + "-en.pdf", "en");
+    SetCommandLine("\"" + app + "\" \"" + name + "\"");
+    EXPECT_EQ(0, RunSetup());
+    EXPECT_EQ("de en", machine.Read(app + name + "-de.pdf") + " " + machine.Read(app + name + "-en.pdf"));
   }
 }
 

@@ -8,6 +8,7 @@
 
 #include "bare_machine.h"
 #include "machine.h"
+#include "test_machine.h"
 
 namespace {
 
@@ -264,11 +265,7 @@ TEST(Registry, DeniedKeysRefuseWritersButLetReadersIn) {
 TEST(Registry, CallsEnterThroughFaultsWithTheKeyPath) {
   BareMachine m;
   HKEY k = Create(HKEY_LOCAL_MACHINE, "Software\\Target");
-  winsim::FaultRule rule;
-  rule.call = "RegSetValueExA";
-  rule.error = ERROR_ACCESS_DENIED;
-  rule.pathContains = "software\\target";
-  winsim::AddFault(rule);
+  FailCalls("RegSetValueExA", ERROR_ACCESS_DENIED, 0, "software\\target");
   EXPECT_EQ(ERROR_ACCESS_DENIED, RegSetValueExA(k, "v", 0, REG_SZ, (const BYTE *)"x", 2));
   EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegQueryValueExA(k, "v", nullptr, nullptr, nullptr, nullptr));
   HKEY other = Create(HKEY_LOCAL_MACHINE, "Software\\Other");

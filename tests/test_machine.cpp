@@ -34,11 +34,12 @@ std::vector<std::string> TextLines(const std::string &text) {
   return lines;
 }
 
-void FailCalls(const char *call, DWORD error, unsigned long nth) {
+void FailCalls(const std::string &call, DWORD error, unsigned long nth, const std::string &pathContains) {
   winsim::FaultRule rule;
   rule.call = call;
   rule.error = error;
   rule.nth = nth;
+  rule.pathContains = pathContains;
   winsim::AddFault(rule);
 }
 

@@ -40,7 +40,9 @@ std::string SourceTree();
 std::string ReadSourceFile(const std::string &relativePath);
 // The lines of a text, without their line ends (CR LF or LF).
 std::vector<std::string> TextLines(const std::string &text);
-// Makes the calls named `call` fail with `error`: the `nth` one, or all (0).
-void FailCalls(const char *call, DWORD error, unsigned long nth = 0);
+// Makes the calls named `call` ("*": any call) fail with `error`: the `nth`
+// one, or all (0); with `pathContains`, only calls naming such a path.
+void FailCalls(const std::string &call, DWORD error, unsigned long nth = 0,
+               const std::string &pathContains = "");
 
 #endif  // TESTS_TEST_MACHINE_H

@@ -75,10 +75,7 @@ class UsbBoth : public ::testing::TestWithParam<const char *> {};
 // place wordings whatever the directory is called.
 TEST_P(UsbBoth, FiveFailedCopiesGiveFiveBoxesInRowOrder) {
   UsbMachine m(GetParam());
-  winsim::FaultRule rule;
-  rule.call = "CopyFileA";
-  rule.error = ERROR_DISK_FULL;
-  winsim::AddFault(rule);
+  FailCalls("CopyFileA", ERROR_DISK_FULL);
   m.Run();
   winsim::ClearFaults();
   EXPECT_EQ((std::vector<std::string>{

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <string>
 
+#include "deploy/deploy.h"
 #include "machine.h"
 #include "payload.h"
 #include "pnp/pnp.h"
@@ -263,6 +264,85 @@ TEST(Wow64, UnknownSystemFolderQueuesNoMoveBelowTheSystemDirectory) {
       EXPECT_EQ("", below);
     EXPECT_NE(std::string::npos, Pending().find("SYSTEM\\WINASPI.DLL")) << failing;
   }
+}
+
+// The names delayed moves get, for the system directory as each system
+// reports it: below it, SysWOW64 under WOW64 (letters compared without
+// case), the exempt folders and everything else as written; a 32-bit
+// system (with or without the WOW64 look-ups) and the 9x family change
+// nothing; with the folder unknown no move
+// below the system directory is named.
+TEST(Wow64, DelayedMoveNames) {
+  const char *const tails[] = {"\\PULSARIO.DL", "\\drivers\\A.SYS", "\\Drivers\\Etc\\hosts", "\\catroot2\\x",
+                               "\\Spool\\x", "\\DriverStore\\x", "\\LogFiles\\x", "\\CatRoot\\x", "x\\A.DLL", "\\spool"};
+  std::string out;
+  for (const char *machineName : {"win10-64", "win10", "win2k", "win98"}) {
+    for (bool fail : {false, true}) {
+      TestMachine machine(machineName);
+      if (fail) FailCalls("GetSystemWow64DirectoryA", ERROR_ACCESS_DENIED);
+      char dir[MAX_PATH];
+      GetSystemDirectoryA(dir, MAX_PATH);
+      DetectPlatformFamily();
+      DetectWow64(dir);
+      winsim::ClearFaults();
+      std::vector<std::string> paths = {"C:\\Windows\\SYSTEM\\WINASPI.DLL", "C:\\System32\\A",
+                                        "D:\\Windows\\System32\\A.DLL"};
+      for (const char *tail : tails) paths.push_back(dir + std::string(tail));
+      std::string names;
+      bool asWritten = true;
+      for (const std::string &path : paths) {
+        std::string name;
+        bool named = DelayedMoveName(path, &name);
+        names += named ? "  " + name + "\n" : std::string("  (none)\n");
+        asWritten = asWritten && named && name == path;
+      }
+      out += std::string(machineName) + (fail ? " without the folder" : "") + ":" +
+             (asWritten ? " as written\n" : "\n" + names);
+    }
+  }
+  EXPECT_EQ(R"(win10-64:
+  C:\Windows\SYSTEM\WINASPI.DLL
+  C:\System32\A
+  D:\Windows\System32\A.DLL
+  C:\Windows\SysWOW64\PULSARIO.DL
+  C:\Windows\SysWOW64\drivers\A.SYS
+  C:\Windows\System32\Drivers\Etc\hosts
+  C:\Windows\System32\catroot2\x
+  C:\Windows\System32\Spool\x
+  C:\Windows\System32\DriverStore\x
+  C:\Windows\System32\LogFiles\x
+  C:\Windows\System32\CatRoot\x
+  C:\Windows\System32x\A.DLL
+  C:\Windows\System32\spool
+win10-64 without the folder:
+  C:\Windows\SYSTEM\WINASPI.DLL
+  C:\System32\A
+  D:\Windows\System32\A.DLL
+  (none)
+  (none)
+  C:\Windows\System32\Drivers\Etc\hosts
+  C:\Windows\System32\catroot2\x
+  C:\Windows\System32\Spool\x
+  C:\Windows\System32\DriverStore\x
+  C:\Windows\System32\LogFiles\x
+  C:\Windows\System32\CatRoot\x
+  C:\Windows\System32x\A.DLL
+  C:\Windows\System32\spool
+win10: as written
+win10 without the folder: as written
+win2k: as written
+win2k without the folder: as written
+win98: as written
+win98 without the folder: as written
+)",
+            out);
+  // Every letter of the alphabet is compared without case.
+  TestMachine machine("win10-64");
+  DetectPlatformFamily();
+  DetectWow64("C:\\AZaz\\System32");
+  std::string name;
+  EXPECT_TRUE(DelayedMoveName("c:\\azAZ\\SYSTEM32\\A.DLL", &name));
+  EXPECT_EQ("C:\\Windows\\SysWOW64\\A.DLL", name);
 }
 
 INSTANTIATE_TEST_SUITE_P(Templates, Wow64Run, ::testing::Values("win10-64", "win7-64"));

@@ -161,10 +161,7 @@ TEST(DeleteRegTree, PassesOverARefusedSubkeyAndDeletesTheRest) {
   TestMachine machine(kTemplateNT);
   const std::string engine = "Software\\Varentel\\Engine";
   for (const char *child : {"Alpha", "Beta", "Gamma", "Delta"}) CreateKey(HKEY_CURRENT_USER, engine + "\\" + child + "\\Inner");
-  winsim::FaultRule rule;
-  rule.call = "RegDeleteKeyA";
-  rule.pathContains = "\\Beta\\Inner";
-  winsim::AddFault(rule);
+  FailCalls("RegDeleteKeyA", ERROR_ACCESS_DENIED, 0, "\\Beta\\Inner");
 
   EXPECT_FALSE(DeleteRegTree(HKEY_CURRENT_USER, engine));
   winsim::ClearFaults();

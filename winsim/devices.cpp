@@ -6,8 +6,10 @@
 //     HardwareID REG_MULTI_SZ, CompatibleIDs, ClassGUID, Class, Driver,
 //     DeviceDesc, Mfg, ConfigFlags, Service
 //   HKLM\SYSTEM\CurrentControlSet\Control\Class\{class GUID}\NNNN  (driver key)
-// A registered node is a present device; an element created in a set but
-// never registered lives only in the set and disappears with it.
+// A registered node is a present device unless machine.ini lists it under
+// [absent-devices] (a phantom: its key stays in the hive while no device
+// answers for it).  An element created in a set but never registered lives
+// only in the set and disappears with it.
 //
 // Last error: Windows' SetupAPI leaves ERROR_SUCCESS on success and so does
 // winsim; Wine's leaves stale codes (reference 5.0), which a test can ask for
@@ -295,6 +297,14 @@ std::vector<std::string> RegisteredDevices() {
   return ids;
 }
 
+// Whether the device of a registered node is present: every node is,
+// except the phantoms machine.ini lists.
+bool Present(const std::string &instanceId) {
+  for (const std::string &absent : Config().absentDevices)
+    if (EqualNoCase(absent, instanceId)) return false;
+  return true;
+}
+
 // ---- device information sets ----
 
 struct Element {
@@ -429,6 +439,13 @@ void RemoveNode(Element *e) {
   reg::Save(reg::Find(Hklm(), kEnumKey));
   e->registered = false;
   e->removed = true;
+  // A phantom removed is gone: a node made later under its ID is present.
+  std::vector<std::string> &absent = Config().absentDevices;
+  size_t before = absent.size();
+  for (size_t i = absent.size(); i-- > 0;)
+    if (EqualNoCase(absent[i], e->instanceId)) absent.erase(absent.begin() + long(i));
+  std::string ignored;
+  if (absent.size() != before) SaveConfig(&ignored);
 }
 
 // ---- driver installation (newdev) ----
@@ -490,7 +507,9 @@ std::string InstallSection(const Inf &inf, const std::string &base) {
 // The service an install section associates with the device (AddService
 // with SPSVCINST_ASSOCSERVICE, 0x2).  False when there is none; `name` is
 // "" for a null driver ("AddService=,2").
-bool AssociatedService(const Inf &inf, const std::string &section, std::string *name) {
+// `installSection` receives the line's service install section ("" for none).
+bool AssociatedService(const Inf &inf, const std::string &section, std::string *name,
+                       std::string *installSection) {
   const std::vector<InfLine> *lines = inf.Section(section + ".Services");
   if (!lines) return false;
   for (const InfLine &line : *lines) {
@@ -498,10 +517,131 @@ bool AssociatedService(const Inf &inf, const std::string &section, std::string *
     unsigned long flags = strtoul(inf.Expand(line.fields[1]).c_str(), nullptr, 0);
     if (flags & 0x2) {
       *name = inf.Expand(line.fields[0]);
+      *installSection = line.fields.size() > 2 ? inf.Expand(line.fields[2]) : "";
       return true;
     }
   }
   return false;
+}
+
+// ---- the service of a driver ----
+
+// A Windows path of the INF's ServiceBinary: the system directory IDs
+// 10 (Windows), 11 (system) and 12 (drivers) replaced, %tokens% expanded.
+std::string InfPath(const Inf &inf, const std::string &raw) {
+  static const std::pair<const char *, int> ids[] = {{"%10%", 10}, {"%11%", 11}, {"%12%", 12}};
+  for (const auto &id : ids)
+    if (Upper(raw).rfind(id.first, 0) == 0) {
+      const MachineConfig &c = Config();
+      std::string dir = id.second == 10 ? c.windowsDir : id.second == 11 ? c.systemDir : c.systemDir + "\\DRIVERS";
+      return dir + inf.Expand(raw.substr(4));
+    }
+  return inf.Expand(raw);
+}
+
+// What the service install section of an AddService line says.
+struct ServiceInstall {
+  DWORD type = 0, start = 0, errorControl = 0;
+  std::string displayName;  // "" when the section names none
+  std::string binary;       // full Windows path; "" when the section names none
+};
+
+ServiceInstall ReadServiceInstall(const Inf &inf, const std::string &section) {
+  ServiceInstall out;
+  if (section.empty()) return out;
+  out.type = DWORD(strtoul(inf.Value(section, "ServiceType").c_str(), nullptr, 0));
+  out.start = DWORD(strtoul(inf.Value(section, "StartType").c_str(), nullptr, 0));
+  out.errorControl = DWORD(strtoul(inf.Value(section, "ErrorControl").c_str(), nullptr, 0));
+  out.displayName = inf.Value(section, "DisplayName");
+  if (const std::vector<InfLine> *lines = inf.Section(section))
+    for (const InfLine &line : *lines)
+      if (EqualNoCase(line.key, "ServiceBinary") && !line.fields.empty())
+        out.binary = InfPath(inf, line.fields[0]);
+  return out;
+}
+
+const char kServicesKey[] = "SYSTEM\\CurrentControlSet\\Services";
+
+// The Windows path of a service's image: ImagePath as the service key holds
+// it, relative to the Windows directory unless it is a full path.
+std::string ServiceImage(const std::string &service) {
+  if (service.empty()) return "";
+  std::string image =
+      ValueString(reg::Find(Hklm(), std::string(kServicesKey) + "\\" + service), "ImagePath");
+  if (image.empty()) return "";
+  if (Upper(image).rfind("\\SYSTEMROOT\\", 0) == 0) return Config().windowsDir + image.substr(11);
+  if (image.size() > 1 && image[1] == ':') return image;
+  return Config().windowsDir + "\\" + image;
+}
+
+// Creates or updates the service an AddService line installs.  A driver
+// under the Windows directory is entered by its path relative to it
+// ("system32\DRIVERS\<file>"), the form the registry of an NT system shows
+// for drivers that setup installed.
+void InstallService(const std::string &name, const ServiceInstall &install) {
+  reg::Key *key = reg::Create(Hklm(), std::string(kServicesKey) + "\\" + name, nullptr);
+  SetDword(key, "Type", install.type);
+  SetDword(key, "Start", install.start);
+  SetDword(key, "ErrorControl", install.errorControl);
+  if (!install.displayName.empty()) SetString(key, "DisplayName", install.displayName);
+  if (!install.binary.empty()) {
+    std::string image = install.binary, root = Config().windowsDir + "\\";
+    if (Upper(image).rfind(Upper(root), 0) == 0) image = image.substr(root.size());
+    reg::SetValue(key, "ImagePath", REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(image.c_str()),
+                  DWORD(image.size() + 1));
+  }
+  reg::Save(key);
+}
+
+bool FileInUse(const std::string &windowsPath) {
+  ResolvedPath r;
+  return !windowsPath.empty() && ResolvePath(windowsPath.c_str(), &r) == 0 && IsInUse(r);
+}
+
+// ---- driver ranking ----
+//
+// Without INSTALLFLAG_FORCE the update installs the INF's driver only where
+// it is better than the driver the device has (Microsoft's
+// UpdateDriverForPlugAndPlayDevices reference; "How Windows ranks drivers"
+// for the order).  winsim ranks as far as a hive shows:
+//   1. a device without a driver takes any driver;
+//   2. a driver matched through one of the device's hardware IDs beats one
+//      matched through a compatible ID (the installed driver's
+//      MatchingDeviceId tells how it matched);
+//   3. at the same match, the later DriverVer date wins, then at the same
+//      date the higher version.
+// So the same INF installed again, or a driver not newer than the one
+// installed, is not better.  Signatures are not modelled.
+
+// 0 matched through a hardware ID, 1 through a compatible ID, 2 not at all.
+int MatchRank(reg::Key *node, const std::string &id) {
+  for (const std::string &h : MultiStrings(node, "HardwareID"))
+    if (EqualNoCase(h, id)) return 0;
+  for (const std::string &c : MultiStrings(node, "CompatibleIDs"))
+    if (EqualNoCase(c, id)) return 1;
+  return 2;
+}
+
+// "mm/dd/yyyy" and "w.x.y.z" as numbers that compare in order; missing
+// parts count as 0.
+std::vector<unsigned long> DriverVerKey(const std::string &date, const std::string &version) {
+  unsigned long m = 0, d = 0, y = 0;
+  sscanf(date.c_str(), "%lu/%lu/%lu", &m, &d, &y);
+  std::vector<unsigned long> key{y * 10000 + m * 100 + d, 0, 0, 0, 0};
+  sscanf(version.c_str(), "%lu.%lu.%lu.%lu", &key[1], &key[2], &key[3], &key[4]);
+  return key;
+}
+
+bool BetterDriver(reg::Key *node, const std::string &matchingId, const std::string &date,
+                  const std::string &version) {
+  reg::Key *installed =
+      reg::Find(Hklm(), std::string(kClassKey) + "\\" + ValueString(node, "Driver"));
+  if (ValueString(node, "Driver").empty() || !Live(installed)) return true;
+  int now = MatchRank(node, ValueString(installed, "MatchingDeviceId"));
+  int offered = MatchRank(node, matchingId);
+  if (offered != now) return offered < now;
+  return DriverVerKey(date, version) >
+         DriverVerKey(ValueString(installed, "DriverDate"), ValueString(installed, "DriverVersion"));
 }
 
 // The first free driver-key number under the class key.
@@ -591,7 +731,9 @@ using namespace winsim;
 extern "C" {
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *classGuid, PCSTR enumerator, HWND, DWORD flags) {
-  if (DWORD e = Fault("SetupDiGetClassDevsA", enumerator)) {
+  char detail[24];
+  snprintf(detail, sizeof detail, "flags=0x%lx", (unsigned long)flags);
+  if (DWORD e = Fault("SetupDiGetClassDevsA", enumerator, nullptr, detail)) {
     SetLastError(e);
     return INVALID_HANDLE_VALUE;
   }
@@ -613,10 +755,14 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *classGuid, PCSTR enumerator, HW
     set->hasClass = true;
     set->classGuid = *classGuid;
   }
-  // Every registered node is present (reference 5.1: a registered root
-  // device is present at once, with or without a driver).
+  // A registered node is present unless it is a phantom (reference 5.1: a
+  // registered root device is present at once, with or without a driver).
+  // DIGCF_PRESENT: "Return only devices that are currently present in a
+  // system" (SetupDiGetClassDevs reference); without it the phantoms are
+  // listed too.
   for (const std::string &id : RegisteredDevices()) {
     if (enumerator && *enumerator && !EqualNoCase(id.substr(0, id.find('\\')), enumerator)) continue;
+    if ((flags & DIGCF_PRESENT) && !Present(id)) continue;
     reg::Key *node = DeviceKey(id);
     Element e;
     e.instanceId = id;
@@ -1020,18 +1166,38 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
 // newdev.dll.  Installs the INF's driver on every present device whose
 // hardware or compatible IDs include `hardwareId`.  Failures as Windows
 // documents them: ERROR_INVALID_FLAGS, ERROR_FILE_NOT_FOUND for a missing
-// INF, ERROR_NO_SUCH_DEVINST when no present device has the ID.  An INF
-// that does not list the ID: Windows' driver selection (DIF_SELECTBESTCOMPATDRV)
-// finds no compatible driver and fails with ERROR_NO_COMPAT_DRIVERS; we
-// report that code (ReactOS reports ERROR_NO_SUCH_DEVINST; the exact
-// Windows code is unconfirmed, reference 5.8).  An install section without
-// an associated service (AddService with flag 0x2, "AddService=,2" for a
-// null driver) leaves a function-driverless device unusable on Windows
-// 2000 and later: ERROR_NO_ASSOCIATED_SERVICE.  Wine differs: it always
-// succeeds (reference 5.8); winsim follows Windows.
+// INF, ERROR_NO_SUCH_DEVINST when no present device has the ID (the
+// reference: "does not match any device on the system. That is, the device
+// is not plugged in" - a phantom node with the ID does not count), and
+// ERROR_NO_MORE_ITEMS when a device matches but, without INSTALLFLAG_FORCE,
+// the INF's driver is not better than the one it has (ranking above).  An
+// INF that does not list the ID: Windows' driver selection
+// (DIF_SELECTBESTCOMPATDRV) finds no compatible driver and fails with
+// ERROR_NO_COMPAT_DRIVERS; we report that code (ReactOS reports
+// ERROR_NO_SUCH_DEVINST; the exact Windows code is unconfirmed, reference
+// 5.8).  An install section without an associated service (AddService with
+// flag 0x2, "AddService=,2" for a null driver) leaves a function-driverless
+// device unusable on Windows 2000 and later: ERROR_NO_ASSOCIATED_SERVICE.
+// Wine differs: it always succeeds (reference 5.8); winsim follows Windows.
+//
+// Restart: a device whose driver is running cannot take a new driver until
+// it is stopped; winsim models no stop that succeeds, so updating a device
+// whose driver image is loaded (its service's image, or the binary the INF
+// installs, held in use on the machine) needs a restart of the system - the
+// outcome Windows reports for a device it cannot restart (SetupDiRestartDevices
+// reference: DI_NEEDREBOOT, CM_PROB_NEED_RESTART).  The reference of
+// bRebootRequired: with a pointer the function sets it to TRUE and the caller
+// is responsible for prompting; with NULL the function itself prompts for the
+// restart when one is needed.  That prompt is the system's "System Settings
+// Change" box, entered in the journal as a system box; the simulated user
+// answers No (the machine restarts only when a test restarts it).  The
+// wording of the box is as users report it, not confirmed here.
 BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR hardwareId, LPCSTR fullInfPath, DWORD flags,
                                                PBOOL rebootRequired) {
-  if (DWORD e = Fault("UpdateDriverForPlugAndPlayDevicesA", fullInfPath, hardwareId)) {
+  char detail[48];
+  snprintf(detail, sizeof detail, "flags=0x%lx reboot=%s", (unsigned long)flags,
+           rebootRequired ? "pointer" : "null");
+  if (DWORD e = Fault("UpdateDriverForPlugAndPlayDevicesA", fullInfPath, hardwareId, detail)) {
     SetLastError(e);
     return FALSE;
   }
@@ -1057,7 +1223,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR hardwareId, LPCSTR f
   std::vector<reg::Key *> devices;
   for (const std::string &id : RegisteredDevices()) {
     reg::Key *node = DeviceKey(id);
-    if (DeviceHasId(node, hardwareId)) devices.push_back(node);
+    if (Present(id) && DeviceHasId(node, hardwareId)) devices.push_back(node);
   }
   if (devices.empty()) {
     SetLastError(ERROR_NO_SUCH_DEVINST);
@@ -1077,8 +1243,8 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR hardwareId, LPCSTR f
     SetLastError(ERROR_SECTION_NOT_FOUND);
     return FALSE;
   }
-  std::string service;
-  if (!AssociatedService(inf, section, &service)) {
+  std::string service, serviceSection;
+  if (!AssociatedService(inf, section, &service, &serviceSection)) {
     SetLastError(ERROR_NO_ASSOCIATED_SERVICE);
     return FALSE;
   }
@@ -1087,10 +1253,38 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR hardwareId, LPCSTR f
     SetLastError(ERROR_INVALID_CLASS);
     return FALSE;
   }
+  std::string date, version;
+  if (const std::vector<InfLine> *lines = inf.Section("Version"))
+    for (const InfLine &line : *lines)
+      if (EqualNoCase(line.key, "DriverVer")) {
+        date = line.fields.empty() ? "" : inf.Expand(line.fields[0]);
+        version = line.fields.size() < 2 ? "" : inf.Expand(line.fields[1]);
+        break;
+      }
+  if (!(flags & INSTALLFLAG_FORCE)) {
+    std::vector<reg::Key *> better;
+    for (reg::Key *node : devices)
+      if (BetterDriver(node, match.matchingId, date, version)) better.push_back(node);
+    if (better.empty()) {
+      SetLastError(ERROR_NO_MORE_ITEMS);
+      return FALSE;
+    }
+    devices = better;
+  }
+  ServiceInstall install = ReadServiceInstall(inf, serviceSection);
+  bool restart = false;
+  for (reg::Key *node : devices)
+    restart = restart || FileInUse(ServiceImage(ValueString(node, "Service"))) || FileInUse(install.binary);
   std::string className = inf.Value("Version", "Class");
+  if (!service.empty()) InstallService(service, install);
   for (reg::Key *node : devices)
     InstallDriver(node, inf, classGuid, className, match, section, service, fullInfPath);
-  if (rebootRequired) *rebootRequired = FALSE;
+  if (rebootRequired)
+    *rebootRequired = restart ? TRUE : FALSE;
+  else if (restart)
+    JournalAppend("system-restart-box caption=" + QuoteText("System Settings Change") + " text=" +
+                  QuoteText("Your hardware settings have changed. You must restart your computer for "
+                            "these changes to take effect.\n\nDo you want to restart your computer now?"));
   SetLastError(ERROR_SUCCESS);  // Windows and Wine both end with 0
   return TRUE;
 }

@@ -310,13 +310,14 @@ void EnableCallLog(bool on) {
 }
 const std::vector<std::string> &CallLog() { return S().callLog; }
 
-DWORD Fault(const char *call, const char *path1, const char *path2) {
+DWORD Fault(const char *call, const char *path1, const char *path2, const std::string &detail) {
   State &s = S();
   ++s.calls;
   if (s.logCalls) {
     std::string line = call;
     if (path1) line += std::string(" ") + path1;
     if (path2) line += std::string(" ") + path2;
+    if (!detail.empty()) line += " " + detail;
     s.callLog.push_back(line);
   }
   for (FaultRule &rule : s.faults) {

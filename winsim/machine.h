@@ -51,6 +51,10 @@ struct MachineConfig {
   std::map<std::string, std::vector<std::string>> libraries;
   std::vector<SimProcess> processes;
   std::vector<std::string> inUse;  // Windows paths held open without sharing
+  // Device instance IDs ("ROOT\REALTIME\0000") whose nodes are in the hive
+  // but whose devices are not present: phantoms, left by a device that is
+  // no longer attached or no longer enumerated.
+  std::vector<std::string> absentDevices;
   // Registry keys that refuse KEY_ALL_ACCESS: "HKLM\PATH" (upper-cased).
   std::vector<std::string> deniedKeys;
   // Sections and keys we do not interpret but must keep when rewriting.
@@ -162,9 +166,13 @@ void ClearFaults();
 // Every API call enters through here: it is counted, recorded in the call log
 // when that is on, and checked against the fault rules.  Returns 0, or the
 // error the call must fail with (the caller sets it as Windows would).
-DWORD Fault(const char* call, const char* path1 = nullptr, const char* path2 = nullptr);
+// `detail` (flags and the like) is logged after the paths but never matched
+// by a rule's path.
+DWORD Fault(const char* call, const char* path1 = nullptr, const char* path2 = nullptr,
+            const std::string& detail = std::string());
 unsigned long CallCount();
-// Call log: "CopyFileA C:\A C:\B" per call, while enabled.
+// Call log: "CopyFileA C:\A C:\B" per call (then the detail, if any), while
+// enabled.
 void EnableCallLog(bool on);
 const std::vector<std::string>& CallLog();
 

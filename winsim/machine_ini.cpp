@@ -23,6 +23,8 @@
 //   C:\WINDOWS\SYSTEM\PULSARIO.DLL            ; held open without sharing
 //   [registry-denied]
 //   HKLM\SYSTEM\CurrentControlSet\Enum        ; refuses KEY_ALL_ACCESS
+//   [absent-devices]
+//   ROOT\REALTIME\0000                        ; a node in the hive, device not present
 #include <cstdlib>
 #include <sstream>
 
@@ -124,7 +126,7 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
       if (line.back() != ']') return fail("unterminated section header");
       section = line.substr(1, line.size() - 2);
       static const char *known[] = {"system", "drives", "libraries", "processes", "in-use",
-                                    "registry-denied"};
+                                    "registry-denied", "absent-devices"};
       bool ok = false;
       for (const char *k : known) ok = ok || section == k;
       if (!ok) return fail("unknown section [" + section + "]");
@@ -145,6 +147,14 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
       std::string root = Upper(line.substr(0, line.find('\\')));
       if (root != "HKLM" && root != "HKCU") return fail("expected HKLM\\... or HKCU\\...");
       c.deniedKeys.push_back(Upper(line));
+      continue;
+    }
+    if (section == "absent-devices") {
+      size_t first = line.find('\\'), last = line.rfind('\\');
+      if (eq != std::string::npos || first == std::string::npos || first == last || first == 0 ||
+          last + 1 == line.size())
+        return fail("expected a device instance ID <enumerator>\\<device>\\<instance>: " + line);
+      c.absentDevices.push_back(line);
       continue;
     }
     if (eq == std::string::npos) return fail("expected key=value");
@@ -268,6 +278,10 @@ std::string FormatMachineIni(const MachineConfig &c) {
   for (const std::string &p : c.inUse) o << p << "\r\n";
   o << "\r\n[registry-denied]\r\n";
   for (const std::string &k : c.deniedKeys) o << k << "\r\n";
+  if (!c.absentDevices.empty()) {
+    o << "\r\n[absent-devices]\r\n";
+    for (const std::string &d : c.absentDevices) o << d << "\r\n";
+  }
   return o.str();
 }
 

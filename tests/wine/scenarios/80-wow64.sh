@@ -1,11 +1,14 @@
 # The 32-bit program on 64-bit Windows: the i686 VARSETUP.EXE in a win64
 # prefix, where it runs under WOW64, compared with winsim's 64-bit Windows 10
-# machine.  The prefix has SysWOW64\drivers (as Windows has it) and a 64-bit
-# WNASPI32.DLL in the native System32 only.  The harness tools are the
-# 64-bit ones (build/wine64): the dump then reads the native System32 and
-# registry, and the dummy application is a 64-bit KORVIX.EXE.  This needs
-# 32-bit and 64-bit Wine and both Windows builds; where the kernel cannot
-# run 32-bit programs the scenarios are skipped and say why.
+# machine.  The prefix has SysWOW64\drivers (as Windows has it), a 64-bit
+# WNASPI32.DLL in the native System32 and a 32-bit one in SysWOW64.  The
+# harness tools are the 64-bit ones (build/wine64): the dump then reads the
+# native System32 and registry, and the dummy application is a 64-bit
+# KORVIX.EXE.  This needs 32-bit and 64-bit Wine and both Windows builds;
+# where the kernel cannot run 32-bit programs the scenarios are skipped and
+# say why.  (User-mode emulation is no way round that: under qemu-i386 the
+# 32-bit loader runs a program in an existing win64 prefix, but making the
+# prefix's 32-bit half needs the kernel to start 32-bit loaders by itself.)
 
 WOW64_TOOLS=${WINDOWS_DIR64:-$SOURCE_DIR/build/wine64}/tools
 WOW64_PROGRAM_DIR=${WINDOWS_DIR32:-$SOURCE_DIR/build/windows}
@@ -42,8 +45,8 @@ make_wow64_template() {
   cp "$WOW64_TOOLS/watcher.exe" "$WOW64_TOOLS/winedump.exe" "$WOW64_TOOLS/dummyapp.exe" \
      "$WOW64_TEMPLATE/drive_c/harness/"
   cp "$DUMPSCOPE" "$WOW64_TEMPLATE/drive_c/harness/dumpscope.txt"
-  # Wine's placeholder files of its built-in ASPI DLLs: none in the 32-bit
-  # folder, as on the simulated machine (the native one is set per scenario).
+  # Wine's placeholder files of its built-in ASPI DLLs go: each scenario
+  # puts its own in both system folders, on both machines.
   find "$WOW64_TEMPLATE/drive_c/windows" -maxdepth 2 \( -iname wnaspi32.dll -o -iname winaspi.dll \) -delete
   wait_server "$WOW64_TEMPLATE"
 }
@@ -65,7 +68,9 @@ wow64_begin() {  # NAME
   [ "$(basename "$d")" = syswow64 ] || mv "$d" "$(dirname "$d")/syswow64"
   mkdir -p "$(dirname "$d")/syswow64/drivers"
   printf '64-bit ASPI DLL\r\n' >"$SDIR/aspi64.dll"
+  printf '32-bit ASPI DLL\r\n' >"$SDIR/aspi32.dll"
   put_file 'C:\windows\system32\WNASPI32.DLL' "$SDIR/aspi64.dll"
+  put_file 'C:\windows\syswow64\WNASPI32.DLL' "$SDIR/aspi32.dll"
 }
 
 wow64_end() {
@@ -76,8 +81,9 @@ wow64_end() {
   return 0
 }
 
-# Both arguments and the restart: the native ASPI DLL untouched, the new
-# engine live in SysWOW64, nothing staged left, no box, exit code 0.
+# Both arguments and the restart: the native ASPI DLL untouched, the 32-bit
+# one replaced (and kept as .OLD) and the new engine live in SysWOW64,
+# nothing staged left, no box, exit code 0.
 scenario_wow64_clean_install_win10() {
   local why
   if why=$(wow64_unavailable); then SKIPPED+=("wow64-clean-install-win10: $why"); return 0; fi
@@ -92,6 +98,7 @@ scenario_wow64_clean_install_win10() {
   local v2=$SOURCE_DIR/samples/payload/v2
   expect_file after 'C:\windows\system32\WNASPI32.DLL' "$SDIR/aspi64.dll"
   expect_file after 'C:\windows\syswow64\WNASPI32.DLL' "$v2/WNASPI32.NT"
+  expect_file after 'C:\windows\syswow64\WNASPI32.OLD' "$SDIR/aspi32.dll"
   expect_file after 'C:\windows\syswow64\DRIVERS\ASPI32.SYS' "$v2/ASPI32.NT"
   expect_file after 'C:\windows\syswow64\PULSARIO.DLL' "$v2/PULSARIO.DLL"
   expect_file after 'C:\windows\syswow64\PULSARIO.EXE' "$v2/PULSARIO.EXE"
