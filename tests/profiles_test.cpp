@@ -170,44 +170,39 @@ TEST(ProfilesInUse, AFileHeldOpenGivesSharingViolation) {
   EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
 }
 
-// The 9x family keeps the last file used in a cache while its time is
-// unchanged, until the flush or the use of another file; NT reads the file
-// at every call.  A 9x section read uses at most 32767 characters.
+// 9x: the last file used stays cached while its time is unchanged, until
+// the flush or the use of another file; a section read uses at most 32767
+// characters of the buffer.
 TEST(Profiles9x, CacheTheLastFileUsedAndLimitSectionReads) {
-  for (int platform : {1, 2}) {
-    BareMachine m(platform);
-    const std::string a = m.HostC("WINDOWS/A.INI");
-    std::ofstream(a, std::ios::binary) << "[s]\r\nk=old\r\n";
-    char v[8];
-    auto value = [&v]() {
-      GetPrivateProfileStringA("s", "k", "", v, sizeof v, "A.INI");
-      return std::string(v);
-    };
-    value();
-    struct stat loaded;
-    ASSERT_EQ(0, stat(a.c_str(), &loaded));
-    const struct timespec times[2] = {loaded.st_atim, loaded.st_mtim};
-    auto changeKeepingTime = [&](const char *k) {
-      std::ofstream(a, std::ios::binary) << "[s]\r\nk=" << k << "\r\n";
-      ASSERT_EQ(0, utimensat(AT_FDCWD, a.c_str(), times, 0));
-    };
-    changeKeepingTime("new");
-    EXPECT_EQ(platform == 1 ? "old" : "new", value());
-    EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, "A.INI"));
-    EXPECT_EQ("new", value());
+  BareMachine m(1);
+  const std::string a = m.HostC("WINDOWS/A.INI");
+  char v[8];
+  auto value = [&v]() {
+    GetPrivateProfileStringA("s", "k", "", v, sizeof v, "A.INI");
+    return std::string(v);
+  };
+  std::ofstream(a, std::ios::binary) << "[s]\r\nk=old\r\n";
+  EXPECT_EQ("old", value());
+  struct stat loaded;
+  ASSERT_EQ(0, stat(a.c_str(), &loaded));
+  const struct timespec times[2] = {loaded.st_atim, loaded.st_mtim};
+  auto changeKeepingTime = [&](const char *k) {
+    std::ofstream(a, std::ios::binary) << "[s]\r\nk=" << k << "\r\n";
+    ASSERT_EQ(0, utimensat(AT_FDCWD, a.c_str(), times, 0));
+  };
+  changeKeepingTime("new");
+  EXPECT_EQ("old", value());
+  EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, "A.INI"));
+  EXPECT_EQ("new", value());
 
-    changeKeepingTime("newer");
-    std::string big = "[b]\r\n";
-    for (int i = 10000; i < 14000; ++i) big += "k" + std::to_string(i) + "=v\r\n";
-    std::ofstream(m.HostC("WINDOWS/B.INI"), std::ios::binary) << big;
-    std::vector<char> buffer(40000, 'x');
-    EXPECT_EQ(platform == 1 ? 32765u : 36000u,
-              GetPrivateProfileSectionA("b", buffer.data(), DWORD(buffer.size()), "B.INI"));
-    if (platform == 1) {
-      EXPECT_EQ(std::string("\0\0x", 3), std::string(&buffer[32765], 3));
-    }
-    EXPECT_EQ("newer", value());
-  }
+  changeKeepingTime("newer");
+  std::string big = "[b]\r\n";
+  for (int i = 10000; i < 14000; ++i) big += "k" + std::to_string(i) + "=v\r\n";
+  std::ofstream(m.HostC("WINDOWS/B.INI"), std::ios::binary) << big;
+  std::vector<char> buffer(40000, 'x');
+  EXPECT_EQ(32765u, GetPrivateProfileSectionA("b", buffer.data(), DWORD(buffer.size()), "B.INI"));
+  EXPECT_EQ(std::string("\0\0x", 3), std::string(&buffer[32765], 3));
+  EXPECT_EQ("newer", value());
 }
 
 }  // namespace
