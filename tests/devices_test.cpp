@@ -296,6 +296,30 @@ TEST_F(DevicesTest, DriverUpdateRanksDriversAndReportsTheRestart) {
   EXPECT_EQ(DWORD(ERROR_NO_SUCH_DEVINST), GetLastError());
 }
 
+// Removing a device whose driver is loaded succeeds and asks for the
+// restart through DI_NEEDREBOOT; a device without a driver needs none.
+TEST_F(DevicesTest, RemovalOfADeviceInUseNeedsTheRestart) {
+  HDEVINFO set = NewSet();
+  SP_DEVINFO_DATA driven, bare;
+  ASSERT_TRUE(Register(set, &driven));
+  ASSERT_TRUE(UpdateDriverForPlugAndPlayDevicesA(nullptr, kId, kInf, INSTALLFLAG_FORCE, nullptr));
+  ASSERT_TRUE(Register(set, &bare, "*varentel\\bare"));
+  winsim::Config().inUse.push_back("C:\\WINDOWS\\system32\\DRIVERS\\PULSARIO.SYS");
+  SP_DEVINSTALL_PARAMS_A params;
+  std::vector<DWORD> flags;
+  for (SP_DEVINFO_DATA *d : {&driven, &bare}) {
+    ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REMOVE, set, d));
+    params.cbSize = sizeof params;
+    ASSERT_TRUE(SetupDiGetDeviceInstallParamsA(set, d, &params));
+    flags.push_back(params.Flags);
+  }
+  EXPECT_EQ((std::vector<DWORD>{DI_NEEDREBOOT, 0}), flags);
+  params.cbSize = 8;
+  EXPECT_FALSE(SetupDiGetDeviceInstallParamsA(set, &driven, &params));
+  EXPECT_EQ(DWORD(ERROR_INVALID_USER_BUFFER), GetLastError());
+  SetupDiDestroyDeviceInfoList(set);
+}
+
 TEST_F(DevicesTest, NewDevEntryPointComesFromTheLibraryTable) {
   HMODULE newdev = LoadLibraryA("C:\\WINDOWS\\system32\\NewDev.dll");
   ASSERT_NE(nullptr, newdev);

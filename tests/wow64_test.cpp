@@ -269,17 +269,17 @@ TEST(Wow64, UnknownSystemFolderQueuesNoMoveBelowTheSystemDirectory) {
 // The names delayed moves get, for the system directory as each system
 // reports it: below it, SysWOW64 under WOW64 (letters compared without
 // case), the exempt folders and everything else as written; a 32-bit
-// system (with or without the WOW64 look-ups) and the 9x family change
-// nothing; with the folder unknown no move
-// below the system directory is named.
+// system (with or without the WOW64 look-ups, either one failing) and the
+// 9x family change nothing; with the folder unknown no move below the
+// system directory is named.
 TEST(Wow64, DelayedMoveNames) {
   const char *const tails[] = {"\\PULSARIO.DL", "\\drivers\\A.SYS", "\\Drivers\\Etc\\hosts", "\\catroot2\\x",
                                "\\Spool\\x", "\\DriverStore\\x", "\\LogFiles\\x", "\\CatRoot\\x", "x\\A.DLL", "\\spool"};
   std::string out;
   for (const char *machineName : {"win10-64", "win10", "win2k", "win98"}) {
-    for (bool fail : {false, true}) {
+    for (const char *fail : {"", "IsWow64Process", "GetSystemWow64DirectoryA"}) {
       TestMachine machine(machineName);
-      if (fail) FailCalls("GetSystemWow64DirectoryA", ERROR_ACCESS_DENIED);
+      if (*fail) FailCalls(fail, ERROR_ACCESS_DENIED);
       char dir[MAX_PATH];
       GetSystemDirectoryA(dir, MAX_PATH);
       DetectPlatformFamily();
@@ -296,7 +296,7 @@ TEST(Wow64, DelayedMoveNames) {
         names += named ? "  " + name + "\n" : std::string("  (none)\n");
         asWritten = asWritten && named && name == path;
       }
-      out += std::string(machineName) + (fail ? " without the folder" : "") + ":" +
+      out += std::string(machineName) + (*fail ? std::string(" without ") + fail : "") + ":" +
              (asWritten ? " as written\n" : "\n" + names);
     }
   }
@@ -314,7 +314,21 @@ TEST(Wow64, DelayedMoveNames) {
   C:\Windows\System32\CatRoot\x
   C:\Windows\System32x\A.DLL
   C:\Windows\System32\spool
-win10-64 without the folder:
+win10-64 without IsWow64Process:
+  C:\Windows\SYSTEM\WINASPI.DLL
+  C:\System32\A
+  D:\Windows\System32\A.DLL
+  C:\Windows\SysWOW64\PULSARIO.DL
+  C:\Windows\SysWOW64\drivers\A.SYS
+  C:\Windows\System32\Drivers\Etc\hosts
+  C:\Windows\System32\catroot2\x
+  C:\Windows\System32\Spool\x
+  C:\Windows\System32\DriverStore\x
+  C:\Windows\System32\LogFiles\x
+  C:\Windows\System32\CatRoot\x
+  C:\Windows\System32x\A.DLL
+  C:\Windows\System32\spool
+win10-64 without GetSystemWow64DirectoryA:
   C:\Windows\SYSTEM\WINASPI.DLL
   C:\System32\A
   D:\Windows\System32\A.DLL
@@ -329,11 +343,14 @@ win10-64 without the folder:
   C:\Windows\System32x\A.DLL
   C:\Windows\System32\spool
 win10: as written
-win10 without the folder: as written
+win10 without IsWow64Process: as written
+win10 without GetSystemWow64DirectoryA: as written
 win2k: as written
-win2k without the folder: as written
+win2k without IsWow64Process: as written
+win2k without GetSystemWow64DirectoryA: as written
 win98: as written
-win98 without the folder: as written
+win98 without IsWow64Process: as written
+win98 without GetSystemWow64DirectoryA: as written
 )",
             out);
   // Every letter of the alphabet is compared without case.

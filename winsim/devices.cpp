@@ -313,6 +313,7 @@ struct Element {
   std::string description;
   bool registered = false;  // has a node in the registry
   bool removed = false;     // its node was removed (DIF_REMOVE)
+  DWORD installFlags = 0;   // SP_DEVINSTALL_PARAMS Flags (DI_NEEDREBOOT)
   DWORD devInst = 0;
   // Properties set before registration: value name -> (type, data).
   std::map<std::string, std::pair<DWORD, std::vector<BYTE>>> pending;
@@ -1139,12 +1140,52 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO handle, PSP
       SetLastError(ERROR_DEVINFO_NOT_REGISTERED);
       return FALSE;
     }
-    if (!Live(DeviceKey(element->instanceId))) {
+    reg::Key *node = DeviceKey(element->instanceId);
+    if (!Live(node)) {
       SetLastError(ERROR_NO_SUCH_DEVINST);
       return FALSE;
     }
+    // A device whose driver is loaded cannot be stopped here (winsim models
+    // no stop that succeeds): the node goes, the driver stays loaded until
+    // the restart, and the class installer still succeeds.  The caller
+    // learns it from DI_NEEDREBOOT in the device's install parameters, which
+    // it must read after a successful DIF_REMOVE (SetupDiRemoveDevice and
+    // DIF_REMOVE reference: "the caller should check the
+    // DI_NEEDREBOOT/DI_NEEDRESTART flags").
+    if (FileInUse(ServiceImage(ValueString(node, "Service")))) element->installFlags |= DI_NEEDREBOOT;
     RemoveNode(element);
   }
+  Succeed();
+  return TRUE;
+}
+
+// The install parameters of an element: the flags the class installer left
+// (DI_NEEDREBOOT after removing a device whose driver is loaded); the other
+// fields are empty.  Without an element, the set's own parameters, which
+// no call of winsim sets.  cbSize must be the structure's size
+// (ERROR_INVALID_USER_BUFFER otherwise, as for the other SetupAPI
+// structures).
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO handle, PSP_DEVINFO_DATA data,
+                                           PSP_DEVINSTALL_PARAMS_A params) {
+  DeviceSet *set = nullptr;
+  if (DWORD e = EnterSetCall("SetupDiGetDeviceInstallParamsA", nullptr, handle, &set)) {
+    SetLastError(e);
+    return FALSE;
+  }
+  if (!params || params->cbSize != sizeof *params) {
+    SetLastError(ERROR_INVALID_USER_BUFFER);
+    return FALSE;
+  }
+  Element *element = nullptr;
+  if (data) {
+    if (DWORD e = ElementFrom(set, data, &element)) {
+      SetLastError(e);
+      return FALSE;
+    }
+  }
+  memset(params, 0, sizeof *params);
+  params->cbSize = sizeof *params;
+  params->Flags = element ? element->installFlags : 0;
   Succeed();
   return TRUE;
 }

@@ -81,6 +81,27 @@ typedef struct _SP_DEVINFO_DATA {
 #define ERROR_DI_DO_DEFAULT (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | 0x20E)
 #define MAX_DEVICE_ID_LEN 200
 
+/* Device installation parameters: the flags a caller reads after the class
+   installer has run (DI_NEEDRESTART, DI_NEEDREBOOT: the change takes effect
+   only after a restart). */
+#define DI_NEEDRESTART 0x00000080
+#define DI_NEEDREBOOT 0x00000100
+typedef UINT(CALLBACK *PSP_FILE_CALLBACK_A)(PVOID Context, UINT Notification, UINT_PTR Param1,
+                                             UINT_PTR Param2);
+typedef PVOID HSPFILEQ;
+typedef struct _SP_DEVINSTALL_PARAMS_A {
+  DWORD cbSize;
+  DWORD Flags;
+  DWORD FlagsEx;
+  HWND hwndParent;
+  PSP_FILE_CALLBACK_A InstallMsgHandler;
+  PVOID InstallMsgHandlerContext;
+  HSPFILEQ FileQueue;
+  ULONG_PTR ClassInstallReserved;
+  DWORD Reserved;
+  CHAR DriverPath[MAX_PATH];
+} SP_DEVINSTALL_PARAMS_A, *PSP_DEVINSTALL_PARAMS_A;
+
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *ClassGuid, PCSTR Enumerator, HWND hwndParent,
                                      DWORD Flags);
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
@@ -103,6 +124,8 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
                                      PSP_DEVINFO_DATA DeviceInfoData);
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData);
+BOOL WINAPI SetupDiGetDeviceInstallParamsA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                           PSP_DEVINSTALL_PARAMS_A DeviceInstallParams);
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet);
 
 #ifdef __cplusplus

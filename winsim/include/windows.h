@@ -33,6 +33,7 @@ typedef char CHAR;
 typedef unsigned char UCHAR;
 typedef uint16_t WCHAR;
 typedef uintptr_t ULONG_PTR;
+typedef uintptr_t UINT_PTR;
 typedef intptr_t LONG_PTR;
 typedef ULONG_PTR DWORD_PTR;
 typedef ULONG_PTR SIZE_T;
