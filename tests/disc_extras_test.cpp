@@ -49,6 +49,15 @@ TEST(DriveTypes, AnswerPerLetterAsTheMachineSays) {
   EXPECT_EQ(DWORD(ERROR_NOT_READY), GetLastError());
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("G:\\OEM"));
   EXPECT_EQ(DWORD(ERROR_PATH_NOT_FOUND), GetLastError());
+  // In the default error mode the look-up on the empty drive, and only it,
+  // brought up the system's box; with critical errors failed nothing does.
+  SetErrorMode(SEM_FAILCRITICALERRORS);
+  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA("D:\\OEM"));
+  EXPECT_EQ(DWORD(ERROR_NOT_READY), GetLastError());
+  EXPECT_EQ(std::vector<std::string>{"system-error-box " +
+                                     winsim::QuoteText("There is no disk in the drive. Please "
+                                                       "insert a disk into drive D:.")},
+            winsim::ReadJournal());
 }
 
 TEST(DiscExtras, LowerCdromLetterWinsAndEmptyDrivesAreSkipped) {
@@ -86,6 +95,7 @@ TEST(DiscExtras, FixedAndRemoteDrivesAreIgnored) {
   EXPECT_TRUE(BoxTexts().empty());
 }
 
+// Nothing changes, not even the journal: the system never asks for a disc.
 TEST(DiscExtras, NoDiscAnywhereCopiesNothing) {
   DiscMachine m;
   m.AddDrive('E', winsim::DriveKind::Cdrom, false);

@@ -1,10 +1,13 @@
 // Profile files: Windows' in-place editing, section reads and rewrites, and
-// the errors of the write calls.
+// the errors of the write calls, the 9x cache and section limit.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstring>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "bare_machine.h"
 #include "machine.h"
@@ -165,6 +168,41 @@ TEST(ProfilesInUse, AFileHeldOpenGivesSharingViolation) {
   std::ofstream(m.HostC("WINDOWS/WININIT.INI"), std::ios::binary) << "[rename]\r\n";
   EXPECT_FALSE(WritePrivateProfileStringA("rename", "NUL", "C:\\X", "WININIT.INI"));
   EXPECT_EQ(DWORD(ERROR_SHARING_VIOLATION), GetLastError());
+}
+
+// 9x: the last file used stays cached while its time is unchanged, until
+// the flush or the use of another file; a section read uses at most 32767
+// characters of the buffer.
+TEST(Profiles9x, CacheTheLastFileUsedAndLimitSectionReads) {
+  BareMachine m(1);
+  const std::string a = m.HostC("WINDOWS/A.INI");
+  char v[8];
+  auto value = [&v]() {
+    GetPrivateProfileStringA("s", "k", "", v, sizeof v, "A.INI");
+    return std::string(v);
+  };
+  std::ofstream(a, std::ios::binary) << "[s]\r\nk=old\r\n";
+  EXPECT_EQ("old", value());
+  struct stat loaded;
+  ASSERT_EQ(0, stat(a.c_str(), &loaded));
+  const struct timespec times[2] = {loaded.st_atim, loaded.st_mtim};
+  auto changeKeepingTime = [&](const char *k) {
+    std::ofstream(a, std::ios::binary) << "[s]\r\nk=" << k << "\r\n";
+    ASSERT_EQ(0, utimensat(AT_FDCWD, a.c_str(), times, 0));
+  };
+  changeKeepingTime("new");
+  EXPECT_EQ("old", value());
+  EXPECT_FALSE(WritePrivateProfileStringA(nullptr, nullptr, nullptr, "A.INI"));
+  EXPECT_EQ("new", value());
+
+  changeKeepingTime("newer");
+  std::string big = "[b]\r\n";
+  for (int i = 10000; i < 14000; ++i) big += "k" + std::to_string(i) + "=v\r\n";
+  std::ofstream(m.HostC("WINDOWS/B.INI"), std::ios::binary) << big;
+  std::vector<char> buffer(40000, 'x');
+  EXPECT_EQ(32765u, GetPrivateProfileSectionA("b", buffer.data(), DWORD(buffer.size()), "B.INI"));
+  EXPECT_EQ(std::string("\0\0x", 3), std::string(&buffer[32765], 3));
+  EXPECT_EQ("newer", value());
 }
 
 }  // namespace

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <fstream>
 #include <sstream>
@@ -220,25 +222,51 @@ TEST(RealtimeKernel9x, DisablesExactlyTheStaticVxdLines) {
   EXPECT_EQ((std::vector<std::string>{"CommandEnvSize=1024"}), SectionLines(text, "NonWindowsApp"));
 }
 
-// A section far beyond the 8192-byte buffer is read whole and written back
-// whole: a cut-short read written back would drop most of it, and the line
-// to disable lies beyond the first buffer.
-TEST(RealtimeKernel9x, HugeEnhSectionIsWrittenBackWhole) {
-  KernelMachine m("win98");
-  std::vector<std::string> lines;
-  for (int i = 0; i < 3000; ++i) {
-    char line[40];
-    snprintf(line, sizeof line, "device=vxd%04d.386", i);
-    lines.push_back(line);
-    if (i == 2500) lines.push_back("device=pulsario.vxd");
+// A section beyond the 8192-byte buffer is read whole and written back
+// whole, the line to disable beyond the first buffer.  One beyond what a 9x
+// read returns (32767 characters) cannot be read whole there: it must stay
+// as it is, never be written back cut short.
+TEST(RealtimeKernel9x, LargeEnhSectionIsWrittenBackWholeOrNotAtAll) {
+  for (bool fits : {true, false}) {
+    const int count = fits ? 1700 : 3000;  // 19 characters each in the read
+    KernelMachine m("win98");
+    std::vector<std::string> lines;
+    for (int i = 0; i < count; ++i) {
+      char line[40];
+      snprintf(line, sizeof line, "device=vxd%04d.386", i);
+      lines.push_back(line);
+      if (i == 1500) lines.push_back("device=pulsario.vxd");
+    }
+    m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386(lines));
+    std::string before = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
+    m.Run();
+    std::string text = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
+    if (!fits) {
+      EXPECT_EQ(before, text);
+      continue;
+    }
+    lines[1501] = ";evice=pulsario.vxd";
+    EXPECT_EQ(lines, SectionLines(text, "386Enh"));
   }
-  m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386(lines));
+}
+
+// Another program read SYSTEM.INI, so the 9x profile cache holds it, and
+// then changed it within the same two seconds, so its time on FAT is the
+// same: only a flush of the cache shows the lines it added.
+TEST(RealtimeKernel9x, ChangedSystemIniIsReadFromDiskNotFromTheCache) {
+  KernelMachine m("win98");
+  const std::string ini = m.WindowsDir() + "\\SYSTEM.INI";
+  m.Write(ini, Enh386({"device=*vmm"}));
+  char shell[32];
+  GetPrivateProfileStringA("boot", "shell", "", shell, sizeof shell, "SYSTEM.INI");
+  struct stat loaded;
+  ASSERT_EQ(0, stat(m.Host(ini).c_str(), &loaded));
+  m.Write(ini, Enh386({"device=*vmm", "device=pulsario.vxd", "device=added.386"}));
+  const struct timespec times[2] = {loaded.st_atim, loaded.st_mtim};
+  ASSERT_EQ(0, utimensat(AT_FDCWD, m.Host(ini).c_str(), times, 0));
   m.Run();
-  std::vector<std::string> expected = lines;
-  expected[2501] = ";evice=pulsario.vxd";
-  std::string text = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
-  EXPECT_EQ(expected, SectionLines(text, "386Enh"));
-  EXPECT_EQ((std::vector<std::string>{"CommandEnvSize=1024"}), SectionLines(text, "NonWindowsApp"));
+  EXPECT_EQ((std::vector<std::string>{"device=*vmm", ";evice=pulsario.vxd", "device=added.386"}),
+            SectionLines(m.Read(ini), "386Enh"));
 }
 
 // A read that yields nothing must not be written back as an empty section.

@@ -384,6 +384,29 @@ DWORD FileNameLengthError(const char *path, bool firstName) {
 
 }  // namespace
 
+// A drive without its medium is a "drive-not-ready" error, one of the
+// serious errors of the process error mode: unless SEM_FAILCRITICALERRORS
+// is set, "the system displays the critical-error-handler message box"
+// (Microsoft's SetErrorMode and "Process Error Mode" pages) and waits for
+// the user; the call fails with ERROR_NOT_READY once the user cancels, as it
+// does at once with the flag set.  Every call that reaches the drive's file
+// system does so: a search, an attribute query, a copy, an open (Microsoft's
+// DRIVES sample of the NT SDK sets the mode around its test open of a
+// removable drive to keep "an unwanted pop-up, prompting the user to insert
+// a disk" away); GetDriveTypeA asks only the drive's kind and shows
+// nothing (the same sample calls it on every drive unguarded).  The text is
+// NT's message for STATUS_NO_MEDIA_IN_DEVICE as Knowledge Base Q281345
+// quotes it ("There is no disk in the drive. Please insert a disk into
+// drive A:."); the 9x family shows its own box for the same error (Windows
+// 3.x: "Cannot read from drive A:", Knowledge Base Q69027), whose wording
+// is not confirmed and is recorded with the same text.
+void NotReadyDriveBox(char letter) {
+  if (ProcessErrorMode() & SEM_FAILCRITICALERRORS) return;
+  JournalAppend("system-error-box " +
+                QuoteText("There is no disk in the drive. Please insert a disk into drive " +
+                          std::string(1, letter) + ":."));
+}
+
 // Search handles not yet closed with FindClose; counted with the process
 // handles, so that a search left open shows as a leak.
 size_t OpenFindHandleCount() { return FindHandles().size(); }

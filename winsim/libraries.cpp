@@ -197,4 +197,5 @@ namespace winsim {
 // released.
 size_t LoadedModuleCount() { return Modules().size(); }
 void ResetModules() { Modules().clear(); ErrorMode() = 0; }
+UINT ProcessErrorMode() { return ErrorMode(); }
 }  // namespace winsim

@@ -141,6 +141,7 @@ bool Attach(const std::string &dir, std::string *error) {
 void Detach() {
   if (S().attached) reg::Unload();
   ResetModules();
+  ResetProfileCache();
   S().attached = false;
   S().dir.clear();
   S().config = MachineConfig();

@@ -129,6 +129,8 @@ std::string DriveHostDir(char letter);
 std::string RedirectedPath(const char *path);
 // ResolvePath of the redirected path: what the program's file calls use.
 // ResolvePath itself always resolves native paths (the tools, the restart).
+// A drive without its medium brings up the system's box first (see
+// NotReadyDriveBox).
 DWORD ResolveCallerPath(const char *path, ResolvedPath *out);
 // The 32-bit system folder of a 64-bit machine ("C:\Windows\SysWOW64").
 std::string Wow64SystemDir();
@@ -190,6 +192,18 @@ void RegisterEntryPoint(const std::string& name, FARPROC function);
 // Libraries still loaded (a test checks every load was released).
 size_t LoadedModuleCount();
 void ResetModules();
+// The process error mode SetErrorMode set last (0 at start).
+UINT ProcessErrorMode();
+
+// ---- drives ----
+// What the system does when a call of the program reaches drive `letter`
+// and finds no medium in it: without SEM_FAILCRITICALERRORS in the error
+// mode its critical-error box, recorded in the journal (files.cpp).
+void NotReadyDriveBox(char letter);
+
+// ---- profiles ----
+// Drops the 9x profile cache (at attach, detach and restart).
+void ResetProfileCache();
 // Registry key handles of this attachment not closed yet (predefined roots
 // are no handles).
 size_t OpenKeyCount();

@@ -13,6 +13,13 @@
 // replaces only the section's entries: Microsoft documents that comments stay
 // where they were (and warns that they may then sit beside other keys), so
 // comment lines are kept in place.
+//
+// The 9x family keeps the most recently used profile file in a cache (see
+// ProfileCache below), and its GetPrivateProfileSectionA uses at most 32767
+// characters of the caller's buffer.
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -159,14 +166,78 @@ DWORD ProfileResolve(const char *name, ResolvedPath *out) {
   return ResolveCallerPath(n.c_str(), out);
 }
 
+// The profile cache of the 9x family.  Windows 95 documents that it "keeps a
+// cached version of WIN.INI" and that WritePrivateProfileString with all
+// three arguments NULL flushes "the cached version of the most recently
+// accessed initialization file" (1998 Platform SDK, WritePrivateProfileString
+// and WriteProfileString remarks).  Knowledge Base Q68827 describes the cache
+// its 32-bit profile calls come from (Windows 3.x): one file stays in memory
+// "until a different .INI file is loaded or until an application forces
+// recaching" with that all-NULL call; the file's time is taken when it is
+// loaded, and a file whose time has changed is read again; writes change the
+// cached copy and write the new contents to disk.  So a change made to the
+// file by other means that leaves its time as it was goes unseen, and the
+// next profile write puts the stale copy back on disk.  On FAT the recorded
+// time moves in steps of two seconds, so that happens to any change made
+// within two seconds of the load; winsim's host keeps finer times, and a test
+// reproduces it by setting the file's time back.  The NT family reads the
+// file at every call.
+struct ProfileCacheEntry {
+  std::string key;  // PathKey of the cached file; empty when nothing is cached
+  struct timespec time = {};
+  std::vector<ProfileLine> lines;
+};
+
+ProfileCacheEntry &ProfileCache() {
+  static ProfileCacheEntry cache;
+  return cache;
+}
+
+bool ProfileFileTime(const ResolvedPath &path, struct timespec *time) {
+  struct stat st;
+  if (stat(path.host.c_str(), &st) != 0) return false;
+  *time = st.st_mtim;
+  return true;
+}
+
+// Puts the file's lines in the cache (9x only), with the file's time now.
+void ProfileCacheStore(const ResolvedPath &path, const std::vector<ProfileLine> &lines) {
+  ProfileCacheEntry &cache = ProfileCache();
+  cache.key.clear();
+  if (!Config().Is9x() || !ProfileFileTime(path, &cache.time)) return;
+  cache.key = PathKey(path.windows);
+  cache.lines = lines;
+}
+
+// The cached lines of the file when the cache holds it and its time is
+// unchanged.
+bool ProfileCacheLookup(const ResolvedPath &path, std::vector<ProfileLine> *lines) {
+  const ProfileCacheEntry &cache = ProfileCache();
+  struct timespec now;
+  if (!Config().Is9x() || cache.key.empty() || cache.key != PathKey(path.windows) ||
+      !ProfileFileTime(path, &now) || now.tv_sec != cache.time.tv_sec ||
+      now.tv_nsec != cache.time.tv_nsec)
+    return false;
+  *lines = cache.lines;
+  return true;
+}
+
+// The all-NULL write: the cache is dropped; documented to return zero.
+BOOL ProfileFlush() {
+  ProfileCache().key.clear();
+  return FALSE;
+}
+
 DWORD ProfileOpen(const char *name, ProfileFile *file) {
   if (!name || !*name) return ERROR_ACCESS_DENIED;
   if (DWORD e = ProfileResolve(name, &file->path)) return e;
   if (!file->path.exists) return ERROR_FILE_NOT_FOUND;
   if (file->path.isDirectory) return ERROR_ACCESS_DENIED;
+  if (ProfileCacheLookup(file->path, &file->lines)) return 0;
   std::string data;
   if (!ReadTextFile(file->path.host, &data)) return ERROR_ACCESS_DENIED;
   file->lines = ProfileSplit(data);
+  ProfileCacheStore(file->path, file->lines);
   return 0;
 }
 
@@ -183,6 +254,7 @@ DWORD ProfileOpenForWrite(const char *name, ProfileFile *file) {
 
 DWORD ProfileSave(const ProfileFile &file) {
   if (!WriteFileAtomically(file.path.host, ProfileJoin(file.lines))) return ERROR_ACCESS_DENIED;
+  ProfileCacheStore(file.path, file.lines);
   return 0;
 }
 
@@ -248,7 +320,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
   }
   // All three NULL: the flush of the cached file.  Documented to return zero;
   // the last error is left as it was.
-  if (!lpAppName && !lpKeyName && !lpString) return FALSE;
+  if (!lpAppName && !lpKeyName && !lpString) return ProfileFlush();
   ProfileFile file;
   if (DWORD e = ProfileBeginWrite(lpAppName, lpFileName, &file)) {
     SetLastError(e);
@@ -295,7 +367,7 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCST
     SetLastError(e);
     return FALSE;
   }
-  if (!lpAppName && !lpString) return FALSE;  // flush, as above
+  if (!lpAppName && !lpString) return ProfileFlush();  // as above
   if (!lpString) return WritePrivateProfileStringA(lpAppName, nullptr, nullptr, lpFileName);
   ProfileFile file;
   if (DWORD e = ProfileBeginWrite(lpAppName, lpFileName, &file)) {
@@ -353,6 +425,13 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
   // A read from an existing file sets ERROR_SUCCESS, also when the section
   // is missing or empty (Wine's profile tests, run on Windows).
   SetLastError(e);
+  // Windows 95: "The maximum buffer size is 32,767 characters" and "The
+  // specified profile section must not exceed 32K" (1998 Platform SDK,
+  // GetPrivateProfileSection); Knowledge Base Q230194 gives the same limit
+  // of just under 32 KB per read for Windows 98.  A larger buffer is used up
+  // to that size only, so a longer section comes back cut as in a buffer of
+  // that size: 32765 is returned.
+  if (Config().Is9x()) nSize = std::min<DWORD>(nSize, 32767);
   return CopyList(items, lpReturnedString, nSize);
 }
 
@@ -406,6 +485,10 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
   lpReturnedString[n] = 0;
   return n;
 }
+
+namespace winsim {
+void ResetProfileCache() { ProfileCache().key.clear(); }
+}  // namespace winsim
 
 namespace {
 

@@ -173,6 +173,7 @@ bool RestartMachine(std::string *error) {
     if (error) *error = "no machine attached";
     return false;
   }
+  ResetProfileCache();  // the system starts with nothing cached
   if (Config().Is9x())
     ProcessWininit();
   else

@@ -157,8 +157,10 @@ std::string RedirectedPath(const char *path) {
 }
 
 DWORD ResolveCallerPath(const char *path, ResolvedPath *out) {
-  if (!path || !Config().wow64) return ResolvePath(path, out);
-  return ResolvePath(RedirectedPath(path).c_str(), out);
+  DWORD e = !path || !Config().wow64 ? ResolvePath(path, out)
+                                     : ResolvePath(RedirectedPath(path).c_str(), out);
+  if (e == ERROR_NOT_READY) NotReadyDriveBox(out->drive);
+  return e;
 }
 
 std::string RedirectedKeyPath(const std::string &fullPath, REGSAM sam) {
