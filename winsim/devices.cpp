@@ -1337,8 +1337,7 @@ namespace {
 struct RegisterNewDev {
   RegisterNewDev() {
     winsim::RegisterEntryPoint("UpdateDriverForPlugAndPlayDevicesA",
-                               reinterpret_cast<FARPROC>(
-                                   reinterpret_cast<void (*)(void)>(&UpdateDriverForPlugAndPlayDevicesA)));
+                               winsim::AsProc(&UpdateDriverForPlugAndPlayDevicesA));
   }
 } registerNewDev;
 }  // namespace

@@ -189,6 +189,12 @@ const std::vector<std::string>& LoadedLibraries();
 // Registers an implementation that GetProcAddress hands out when a loaded
 // library exports `name` (the areas register theirs at start-up).
 void RegisterEntryPoint(const std::string& name, FARPROC function);
+// A simulated entry point as GetProcAddress hands it out: a cast through
+// void(*)(), which any function pointer may take.
+template <typename Function>
+FARPROC AsProc(Function* function) {
+  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
 // Libraries still loaded (a test checks every load was released).
 size_t LoadedModuleCount();
 void ResetModules();

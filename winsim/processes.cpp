@@ -373,11 +373,6 @@ BOOL WINAPI QueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR name, 
 
 namespace {
 
-template <typename Fn>
-FARPROC AsProc(Fn *fn) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(fn));
-}
-
 // Handed out by GetProcAddress where the machine's [libraries] lists them:
 // the Toolhelp functions in kernel32, the others in psapi.dll.
 struct RegisterProcessEntryPoints {

@@ -492,11 +492,6 @@ void ResetProfileCache() { ProfileCache().key.clear(); }
 
 namespace {
 
-template <class F>
-FARPROC AsProc(F function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
-
 struct RegisterProfileEntryPoints {
   RegisterProfileEntryPoints() {
     RegisterEntryPoint("WritePrivateProfileStringA", AsProc(&WritePrivateProfileStringA));

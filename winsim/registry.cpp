@@ -410,11 +410,6 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
 
 namespace {
 
-template <class F>
-FARPROC AsProc(F function) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
-}
-
 struct RegisterRegistryEntryPoints {
   RegisterRegistryEntryPoints() {
     RegisterEntryPoint("RegCreateKeyExA", AsProc(&RegCreateKeyExA));

@@ -286,19 +286,14 @@ BOOL WINAPI Wow64RevertWow64FsRedirection(PVOID oldValue) {
 
 namespace {
 
-template <typename Fn>
-FARPROC Wow64Proc(Fn *fn) {
-  return reinterpret_cast<FARPROC>(reinterpret_cast<void *>(fn));
-}
-
 // Handed out by GetProcAddress where the machine's kernel32 lists them
 // (machine.ini [libraries]); IsWow64Process and QueryFullProcessImageNameA
 // live with the other process functions.
 struct RegisterWow64EntryPoints {
   RegisterWow64EntryPoints() {
-    RegisterEntryPoint("GetSystemWow64DirectoryA", Wow64Proc(&GetSystemWow64DirectoryA));
-    RegisterEntryPoint("Wow64DisableWow64FsRedirection", Wow64Proc(&Wow64DisableWow64FsRedirection));
-    RegisterEntryPoint("Wow64RevertWow64FsRedirection", Wow64Proc(&Wow64RevertWow64FsRedirection));
+    RegisterEntryPoint("GetSystemWow64DirectoryA", AsProc(&GetSystemWow64DirectoryA));
+    RegisterEntryPoint("Wow64DisableWow64FsRedirection", AsProc(&Wow64DisableWow64FsRedirection));
+    RegisterEntryPoint("Wow64RevertWow64FsRedirection", AsProc(&Wow64RevertWow64FsRedirection));
   }
 } registerWow64EntryPoints;
 
