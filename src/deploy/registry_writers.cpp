@@ -18,22 +18,6 @@ void RegSetOneValue(HKEY root, const std::string &keyPath, const std::string &va
   RegCloseKey(key);
 }
 
-// True when the ANSI code page has lead bytes, that is when one character
-// may take two bytes.
-bool RegCodePageIsDoubleByte() {
-  for (unsigned c = 0x80; c <= 0xFF; ++c)
-    if (IsDBCSLeadByte(BYTE(c))) return true;
-  return false;
-}
-
-bool RegSystemIsNT() {
-  OSVERSIONINFOA info;
-  std::memset(&info, 0, sizeof info);
-  info.dwOSVersionInfoSize = sizeof info;
-  if (GetVersionExA(&info)) return info.dwPlatformId != VER_PLATFORM_WIN32_WINDOWS;
-  return (GetVersion() & 0x80000000u) == 0;
-}
-
 // A key name has at most 255 characters; in UTF-8 that is at most 765
 // bytes, and a buffer grown by doubling stops at the first size above it.
 const size_t kLongestNameBytes = 1024;
@@ -46,12 +30,10 @@ void RegDeleteSubkeys(HKEY key) {
   if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &subkeys, &longest, nullptr, nullptr,
                        nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
     return;
-  // The longest length is counted in characters; with a double-byte code
-  // page the ANSI name may need up to twice as many bytes.
-  if (RegSystemIsNT() && RegCodePageIsDoubleByte()) longest *= 2;
-  // That is still too little where a character takes up to three bytes
-  // (UTF-8 as the ANSI code page): a name that does not fit is read again
-  // with a larger buffer.
+  // The longest length is counted in characters on NT: with a double-byte
+  // code page, or UTF-8 as the ANSI code page, an ANSI name may need up to
+  // three bytes a character.  A name that does not fit is read again with a
+  // larger buffer.
   std::vector<char> name(size_t(longest) + 1);
   DWORD index = 0;
   for (DWORD done = 0; done < subkeys; ++done) {
