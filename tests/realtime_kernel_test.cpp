@@ -185,11 +185,7 @@ TEST(RealtimeKernel9x, FailedCopiesShowTheirBoxesAndSystemIniAndDeviceKeysStillC
   m.Remove(m.WindowsDir() + "\\INF");
   m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386({"device=pulsario.vxd"}));
   for (const char *file : {"PULSARIO.VXD", "PULSBR16.DLL"}) {
-    winsim::FaultRule rule;
-    rule.call = "CopyFileA";
-    rule.error = ERROR_SHARING_VIOLATION;
-    rule.pathContains = file;
-    winsim::AddFault(rule);
+    FailCalls("CopyFileA", ERROR_SHARING_VIOLATION, 0, file);
   }
   m.Run();
   winsim::ClearFaults();
@@ -274,10 +270,7 @@ TEST(RealtimeKernel9x, FailedSectionReadLeavesSystemIniAlone) {
   KernelMachine m("win98");
   m.Write(m.WindowsDir() + "\\SYSTEM.INI", Enh386({"device=*vmm", "device=pulsario.vxd"}));
   std::string before = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
-  winsim::FaultRule rule;
-  rule.call = "GetPrivateProfileSectionA";
-  rule.error = ERROR_SHARING_VIOLATION;
-  winsim::AddFault(rule);
+  FailCalls("GetPrivateProfileSectionA", ERROR_SHARING_VIOLATION);
   m.Run();
   winsim::ClearFaults();
   EXPECT_EQ(before, m.Read(m.WindowsDir() + "\\SYSTEM.INI"));
@@ -301,12 +294,7 @@ TEST(RealtimeKernel9x, ReadOnlyWininitStopsAtTheDllEntry) {
 // A refused engine entry: the DLL's entry stands, the engine is not registered.
 TEST(RealtimeKernel9x, RefusedEngineEntrySkipsTheRegistration) {
   KernelMachine m("win98");
-  winsim::FaultRule rule;
-  rule.call = "WritePrivateProfileStringA";
-  rule.error = ERROR_ACCESS_DENIED;
-  rule.pathContains = "WININIT";
-  rule.nth = 2;
-  winsim::AddFault(rule);
+  FailCalls("WritePrivateProfileStringA", ERROR_ACCESS_DENIED, 2, "WININIT");
   EXPECT_FALSE(m.Run());
   winsim::ClearFaults();
   EXPECT_EQ("Unable to write to Wininit.ini", RefusedProfileWrite.message);
@@ -371,11 +359,8 @@ TEST_P(RealtimeKernelBoth, WithoutEngineNoRegistrationButTheDllIsQueued) {
 // The DLL's staging copy failing changes nothing for the engine's step.
 TEST_P(RealtimeKernelBoth, FailedDllStagingStillQueuesTheEngine) {
   KernelMachine m(GetParam());
-  winsim::FaultRule rule;
-  rule.call = "CopyFileA";
-  rule.error = ERROR_SHARING_VIOLATION;
-  rule.pathContains = m.Sys("PULSARIO.DL");  // the staging name; the live name is never copied to
-  winsim::AddFault(rule);
+  // The staging name; the live name is never copied to.
+  FailCalls("CopyFileA", ERROR_SHARING_VIOLATION, 0, m.Sys("PULSARIO.DL"));
   m.Run();
   winsim::ClearFaults();
   EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.DL")));

@@ -59,14 +59,6 @@ bool Called(const std::string &prefix) {
   return false;
 }
 
-void Fail(const char *call, DWORD error, const char *pathContains = "") {
-  winsim::FaultRule rule;
-  rule.call = call;
-  rule.error = error;
-  rule.pathContains = pathContains;
-  winsim::AddFault(rule);
-}
-
 // Every test runs under Windows' convention (a successful SetupAPI call
 // clears the last error) and under Wine's (it leaves stale codes).
 class RootDeviceTest : public ::testing::TestWithParam<bool> {
@@ -198,8 +190,8 @@ TEST_P(RootDeviceTest, FailedUpdateOfANewNodeRemovesItAndKeepsTheUpdatesCode) {
 
 TEST_P(RootDeviceTest, FailedRemovalStillReportsTheUpdatesCode) {
   Bind();
-  Fail("UpdateDriverForPlugAndPlayDevicesA", ERROR_ACCESS_DENIED);
-  Fail("SetupDiCallClassInstaller", ERROR_INVALID_HANDLE, "DIF_REMOVE");
+  FailCalls("UpdateDriverForPlugAndPlayDevicesA", ERROR_ACCESS_DENIED);
+  FailCalls("SetupDiCallClassInstaller", ERROR_INVALID_HANDLE, 0, "DIF_REMOVE");
   EXPECT_FALSE(CreateRootDevice(kId, kInf));
   EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
   EXPECT_EQ(std::vector<std::string>{"0000"}, RealtimeNodes());  // the node could not be removed
@@ -214,7 +206,7 @@ TEST_P(RootDeviceTest, FailureBeforeRegistrationLeavesNoNode) {
       {"SetupDiCallClassInstaller", "DIF_REGISTERDEVICE"}};
   for (const auto &step : steps) {
     winsim::ClearFaults();
-    Fail(step.first, ERROR_NOT_ENOUGH_MEMORY, step.second);
+    FailCalls(step.first, ERROR_NOT_ENOUGH_MEMORY, 0, step.second);
     EXPECT_FALSE(InstallRootDevice(kInf, kId)) << step.first;
     EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError()) << step.first;
     EXPECT_FALSE(Called("UpdateDriverForPlugAndPlayDevicesA")) << step.first;
@@ -225,7 +217,7 @@ TEST_P(RootDeviceTest, FailureBeforeRegistrationLeavesNoNode) {
 
 TEST_P(RootDeviceTest, UnreadableDeviceListCreatesNothing) {
   Bind();
-  Fail("SetupDiGetClassDevsA", ERROR_ACCESS_DENIED);
+  FailCalls("SetupDiGetClassDevsA", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(InstallRootDevice(kInf, kId));
   EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
   EXPECT_FALSE(Called("SetupDiCreateDeviceInfoA"));
@@ -236,7 +228,7 @@ TEST_P(RootDeviceTest, UnreadableDeviceListCreatesNothing) {
 TEST_P(RootDeviceTest, PropertyReadFailingWithAnotherCodeCreatesNothing) {
   AddDevice("ROOT\\MULTI\\0000", List({"x\\y"}));
   Bind();
-  Fail("SetupDiGetDeviceRegistryPropertyA", ERROR_NOT_ENOUGH_MEMORY, "MULTI");
+  FailCalls("SetupDiGetDeviceRegistryPropertyA", ERROR_NOT_ENOUGH_MEMORY, 0, "MULTI");
   EXPECT_FALSE(InstallRootDevice(kInf, kId));
   EXPECT_EQ(DWORD(ERROR_NOT_ENOUGH_MEMORY), GetLastError());
   EXPECT_FALSE(Called("SetupDiCreateDeviceInfoA"));
@@ -246,7 +238,7 @@ TEST_P(RootDeviceTest, PropertyReadFailingWithAnotherCodeCreatesNothing) {
 TEST_P(RootDeviceTest, FailedUpdateOfAnExistingDeviceChangesNothing) {
   AddDevice("ROOT\\REALTIME\\0007", List({kId}));
   Bind();
-  Fail("UpdateDriverForPlugAndPlayDevicesA", ERROR_ACCESS_DENIED);
+  FailCalls("UpdateDriverForPlugAndPlayDevicesA", ERROR_ACCESS_DENIED);
   EXPECT_FALSE(InstallRootDevice(kInf, kId));
   EXPECT_EQ(DWORD(ERROR_ACCESS_DENIED), GetLastError());
   EXPECT_EQ(std::vector<std::string>{"0007"}, RealtimeNodes());
