@@ -6,6 +6,7 @@
 
 #include "deploy/deploy.h"
 #include "installer_checks.h"
+#include "pnp/pnp.h"
 #include "setup/setup.h"
 #include "test_machine.h"
 
@@ -38,6 +39,23 @@ void PlantEngineSettings() {
 std::string SystemIni() { return winsim::Config().windowsDir + "\\SYSTEM.INI"; }
 
 }  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int);
+
+// The process entry binds the driver-update entry for the run, so the kernel's
+// device gets its driver, and leaves no library loaded when it returns.
+TEST(RunSetup, ProcessEntryBindsTheDriverUpdateForTheRunOnly) {
+  checks::PayloadMachine m(kTemplateNT);
+  winsim::EnableCallLog(true);
+  char none[] = "";  // the show state (1, normal) is not read
+  EXPECT_EQ(0, WinMain(nullptr, nullptr, none, 1));
+  size_t updates = 0;
+  for (const std::string &line : winsim::CallLog())
+    updates += line.rfind("UpdateDriverForPlugAndPlayDevicesA", 0) == 0;
+  EXPECT_EQ(1u, updates);
+  EXPECT_FALSE(NewDevBound());
+  EXPECT_EQ(0u, winsim::LoadedModuleCount());
+}
 
 TEST(RunSetup, On9xTunesTheCacheAndResetsTheEngine) {
   TestMachine machine(kTemplate9x);
