@@ -57,6 +57,9 @@ const char kRenameSection[] = "RENAME";
 
 // True when [RENAME] holds a line for `key`.  A failed read counts as
 // absent: the line then keeps its place, as before.
+// The most lines for one name that a queue at the end removes.
+const int kMaxRenameLinesForKey = 16;
+
 bool RenameKeyPresent(const std::string &key) {
   static const char absent[] = "\001absent\001";
   char value[sizeof absent + 1];
@@ -74,10 +77,14 @@ bool QueueRename9x(const std::string &target, const std::string &source) {
 
 bool QueueRename9xLast(const std::string &target, const std::string &source) {
   // A key written again keeps its earlier place: remove every line for it
-  // first (a hand-edited file may hold it twice), so that the new line is
-  // added at the end.  A bounded number of tries, whatever the file holds.
-  for (int tries = 0; tries < 16 && RenameKeyPresent(target); ++tries) {
-    if (WritePrivateProfileStringA(kRenameSection, target.c_str(), nullptr, kWininit)) continue;
+  // first (a hand-edited file may hold it several times), so that the new
+  // line is added at the end.  The removals are bounded, whatever the file
+  // holds; a line still there after them is a refusal, since a later line for
+  // the name would move another file over ours at the restart.
+  for (int removed = 0; RenameKeyPresent(target); ++removed) {
+    if (removed < kMaxRenameLinesForKey &&
+        WritePrivateProfileStringA(kRenameSection, target.c_str(), nullptr, kWininit))
+      continue;
     RefusedProfileWrite.message = std::string("Unable to write to ") + kWininit;
     RefusedProfileWrite.address = __builtin_return_address(0);
     return false;
