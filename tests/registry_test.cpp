@@ -128,6 +128,20 @@ TEST(Registry, StringSizesFollowTheFamily) {
   RegCloseKey(k);
 }
 
+TEST(Registry, ReservedParameters) {
+  BareMachine m;
+  HKEY k = nullptr;
+  EXPECT_EQ(ERROR_INVALID_PARAMETER, RegCreateKeyExA(HKEY_LOCAL_MACHINE, "R", 1, nullptr, 0,
+                                                     KEY_ALL_ACCESS, nullptr, &k, nullptr));
+  EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "R", 0, KEY_READ, &k));
+  k = Create(HKEY_LOCAL_MACHINE, "R");
+  EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(k, "v", 1, REG_SZ, (const BYTE *)"x", 2));
+  RegCloseKey(k);
+  EXPECT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "R", 1, KEY_READ, &k));
+  EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(k, "v", nullptr, nullptr, nullptr, nullptr));
+  RegCloseKey(k);
+}
+
 TEST(Registry, QueryValueBuffers) {
   BareMachine m;
   HKEY k = Create(HKEY_LOCAL_MACHINE, "Q");

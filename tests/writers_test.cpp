@@ -167,6 +167,13 @@ TEST(DeleteRegTree, PassesOverARefusedSubkeyAndDeletesTheRest) {
   winsim::ClearFaults();
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, engine + "\\Beta\\Inner"));
   for (const char *gone : {"Alpha", "Gamma", "Delta"}) EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, engine + "\\" + gone)) << gone;
+
+  // A subkey whose name cannot be read is passed over as well, its name never
+  // taken from what the buffer held.
+  FailCalls("RegEnumKeyExA", ERROR_ACCESS_DENIED, 1);
+  EXPECT_FALSE(DeleteRegTree(HKEY_CURRENT_USER, engine));
+  winsim::ClearFaults();
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, engine + "\\Beta\\Inner"));
 }
 
 TEST(DeleteRegTree, DoubleByteSubkeyNamesOnNT) {

@@ -172,7 +172,10 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lp
                             LPSECURITY_ATTRIBUTES lpSecurityAttributes, PHKEY phkResult,
                             LPDWORD lpdwDisposition) {
   if (DWORD e = Fault("RegCreateKeyExA", RegPath(hKey, lpSubKey).c_str())) return LONG(e);
-  if (!phkResult) return ERROR_INVALID_PARAMETER;
+  // A non-zero Reserved is refused before anything is created; the reserved
+  // parameter of RegSetValueExA and the options of RegOpenKeyExA other than
+  // REG_OPTION_OPEN_LINK are ignored (all three measured under Wine).
+  if (!phkResult || Reserved) return ERROR_INVALID_PARAMETER;
   reg::Key *base;
   REGSAM baseAccess;
   if (LONG e = RegResolve(hKey, &base, &baseAccess)) return e;
