@@ -277,6 +277,24 @@ TEST(MoveFileEx, DelayedMovesAreAppendedInTheSessionManagersFormat) {
   EXPECT_FALSE(MoveFileExA("C:\\A", "C:\\B", MOVEFILE_DELAY_UNTIL_REBOOT | MOVEFILE_COPY_ALLOWED));
   EXPECT_EQ(DWORD(ERROR_INVALID_PARAMETER), GetLastError());
   EXPECT_EQ(expected, PendingList());
+
+  // A list stored with another type is left alone: the move is refused and
+  // the last error kept.
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
+                                         0, KEY_ALL_ACCESS, &key));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_BINARY,
+                                          reinterpret_cast<const BYTE *>(expected.data()), DWORD(expected.size())));
+  RegCloseKey(key);
+  SetLastError(kStale);
+  EXPECT_FALSE(MoveFileExA("C:\\A", "C:\\B", MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_EQ(kStale, GetLastError());
+  const winsim::reg::Value *v = winsim::reg::FindValue(
+      winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), "SYSTEM\\CurrentControlSet\\Control\\Session Manager"),
+      "PendingFileRenameOperations");
+  ASSERT_NE(nullptr, v);
+  EXPECT_EQ(DWORD(REG_BINARY), v->type);
+  EXPECT_EQ(expected, std::string(v->data.begin(), v->data.end()));
 }
 
 TEST(MoveFileEx, NotImplementedOnThe9xFamily) {

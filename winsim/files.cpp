@@ -208,12 +208,17 @@ DWORD FileAbsolutePath(const char *path, std::string *out) {
 
 // Appends one pair to PendingFileRenameOperations: "\??\source", then
 // "!\??\target" (replace), "\??\target", or "" (delete); the list keeps its
-// final extra NUL.  The same pair queued twice appears twice.
-void FileQueueDelayedMove(const std::string &source, const std::string *target, bool replace) {
+// final extra NUL.  The same pair queued twice appears twice.  A value of
+// another type than REG_MULTI_SZ is left as it is and the move refused,
+// without a last error (measured under Wine: a REG_BINARY or REG_SZ value
+// makes every delayed move fail with the last error unchanged).
+bool FileQueueDelayedMove(const std::string &source, const std::string *target, bool replace) {
   reg::Key *key = reg::Create(reg::Root(HKEY_LOCAL_MACHINE), kSessionManager, nullptr);
   std::string list;
-  if (reg::Value *v = reg::FindValue(key, kPendingValue))
+  if (reg::Value *v = reg::FindValue(key, kPendingValue)) {
+    if (v->type != REG_MULTI_SZ) return false;
     list.assign(v->data.begin(), v->data.end());
+  }
   // Drop the terminating empty string; keep the NUL that ends the last name.
   if (list.size() >= 2 && list[list.size() - 1] == 0 && list[list.size() - 2] == 0)
     list.pop_back();
@@ -229,6 +234,7 @@ void FileQueueDelayedMove(const std::string &source, const std::string *target, 
   reg::SetValue(key, kPendingValue, REG_MULTI_SZ, reinterpret_cast<const BYTE *>(list.data()),
                 DWORD(list.size()));
   reg::Save(key);
+  return true;
 }
 
 // Attributes of everything at and below `r` (a file or a directory tree),
@@ -659,9 +665,8 @@ BOOL WINAPI MoveFileExA(LPCSTR existing, LPCSTR newName, DWORD flags) {
       SetLastError(e);
       return FALSE;
     }
-    FileQueueDelayedMove(source, newName ? &target : nullptr,
-                         (flags & MOVEFILE_REPLACE_EXISTING) != 0);
-    return TRUE;
+    return FileQueueDelayedMove(source, newName ? &target : nullptr,
+                                (flags & MOVEFILE_REPLACE_EXISTING) != 0);
   }
   if (!newName) {
     SetLastError(ERROR_INVALID_PARAMETER);  // deleting needs the delay flag
