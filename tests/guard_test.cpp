@@ -417,6 +417,26 @@ TEST(GuardStep, Win10x64WithA64BitKorvixRunningShowsOneBoxAndChangesNothing) {
   ExpectRefusedWithNothingChanged(machine);
 }
 
+// A 64-bit process's image path comes from QueryFullProcessImageNameA into
+// the walk's buffer: 260 characters fit it, 261 do not and are never taken
+// cut (the first 260 would name the application).
+TEST(GuardStep, Wow64ImagePathsFillTheBufferAndNeverMore) {
+  TestMachine machine("win10-64");
+  const std::string fits = "C:\\" + std::string(246, 'D') + "\\KORVIX.EXE";
+  ASSERT_EQ(260u, fits.size());
+  for (const std::string &image : {fits, fits + "X"}) {
+    winsim::SimProcess process;
+    process.id = 6120;
+    process.image = image;
+    process.native64 = true;
+    winsim::Config().processes = {process};
+    ApplicationFound = false;
+    EXPECT_TRUE(ForEachProcess(MatchApplicationProcess, 0));
+    EXPECT_EQ(image == fits, ApplicationFound) << image.size();
+  }
+  ApplicationFound = false;
+}
+
 TEST(GuardStep, RunGoesOnWhenNoWalkIsPossible) {
   // NT 4.0 without the psapi.dll redistributable: the application cannot
   // be seen, so the run is not refused.
