@@ -121,7 +121,9 @@ void ProcessWininit() {
     if (RestartUpper(target) == "NUL")
       RestartDelete(source);
     else if (IsShortPath(target))
-      RestartMove(source, target, true, false);
+      // A read-only target stays: WININIT.EXE runs under DOS, whose delete
+      // refuses a read-only file, and Wine's replacing move refuses one too.
+      RestartMove(source, target, true, true);
   }
   if (!hadEntries) return;
   ResolvedPath backup;
