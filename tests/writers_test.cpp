@@ -174,6 +174,12 @@ TEST(DeleteRegTree, PassesOverARefusedSubkeyAndDeletesTheRest) {
   EXPECT_FALSE(DeleteRegTree(HKEY_CURRENT_USER, engine));
   winsim::ClearFaults();
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, engine + "\\Beta\\Inner"));
+
+  // A key that opens for reading only is emptied through that handle.
+  FailCalls("RegOpenKeyExA", ERROR_ACCESS_DENIED, 1, "Engine");
+  EXPECT_TRUE(DeleteRegTree(HKEY_CURRENT_USER, engine));
+  winsim::ClearFaults();
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, engine));
 }
 
 TEST(DeleteRegTree, DoubleByteSubkeyNamesOnNT) {
