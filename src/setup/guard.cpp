@@ -27,6 +27,9 @@ typedef BOOL(WINAPI *QueryFullProcessImageNameAFn)(HANDLE process, DWORD flags, 
 
 const DWORD kFirstIdBufferBytes = 1024;
 
+// What reading a process's first module and its name needs.
+const DWORD kImageReadAccess = PROCESS_QUERY_INFORMATION | PROCESS_VM_READ;
+
 // Process32First/Next check dwSize against the record of the program's own
 // width: 296 bytes in a 32-bit program (the shipped build), more in the
 // 64-bit build the Wine tests use where 32-bit programs cannot run.
@@ -151,7 +154,7 @@ struct ImageNameQuery {
 void ReadImagePath(DWORD processId, EnumProcessModulesFn enumModules,
                    GetModuleFileNameExAFn moduleFileName, ImageNameQuery *imageName, char *path) {
   path[0] = 0;
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+  HANDLE process = OpenProcess(kImageReadAccess, FALSE, processId);
   if (!process) return;
   HMODULE exe = nullptr;
   DWORD needed = 0;
