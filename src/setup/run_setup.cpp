@@ -58,14 +58,14 @@ size_t FileNameStart(const std::string &path) {
 }
 
 // The full path of the running program, "" when it cannot be read whole.
+// Where long paths are enabled it may exceed MAX_PATH, up to the system's
+// limit of 32767 characters: one buffer holds any of them.
 std::string ModulePath() {
-  for (DWORD size = 261; size <= 32768; size *= 2) {
-    std::vector<char> buffer(size);
-    DWORD length = GetModuleFileNameA(nullptr, buffer.data(), size);
-    if (length == 0) return std::string();
-    if (length < size) return std::string(buffer.data(), length);
-  }
-  return std::string();
+  const DWORD kLongestPath = 32768;  // characters, the zero included
+  std::vector<char> buffer(kLongestPath);
+  DWORD length = GetModuleFileNameA(nullptr, buffer.data(), kLongestPath);
+  if (length == 0 || length >= kLongestPath) return std::string();
+  return std::string(buffer.data(), length);
 }
 
 // The program's directory with its trailing backslash: the module path cut
