@@ -55,11 +55,11 @@ namespace {
 const char kWininit[] = "Wininit.ini";
 const char kRenameSection[] = "RENAME";
 
-// True when [RENAME] holds a line for `key`.  A failed read counts as
-// absent: the line then keeps its place, as before.
 // The most lines for one name that a queue at the end removes.
 const int kMaxRenameLinesForKey = 16;
 
+// True when [RENAME] holds a line for `key`.  A failed read counts as
+// absent: the line then keeps its place, as before.
 bool RenameKeyPresent(const std::string &key) {
   static const char absent[] = "\001absent\001";
   char value[sizeof absent + 1];
