@@ -214,7 +214,8 @@ class JsonChecker {
     if (!Eat('"')) return false;
     while (i_ < s_.size() && s_[i_] != '"') {
       unsigned char c = s_[i_++];
-      if (c < 32 || c >= 127) return false;
+      if (c < 32 || c == 127) return false;
+      if (c > 127 && !Utf8Tail(c)) return false;
       if (c == '\\') {
         if (i_ >= s_.size()) return false;
         char e = s_[i_++];
@@ -227,6 +228,14 @@ class JsonChecker {
       }
     }
     return Eat('"');
+  }
+  // The continuation bytes of a UTF-8 character that starts with `lead`.
+  bool Utf8Tail(unsigned char lead) {
+    int more = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+               : lead >= 0xF0 && lead <= 0xF4 ? 3 : -1;
+    for (int k = 0; k < more; ++k)
+      if (i_ >= s_.size() || (static_cast<unsigned char>(s_[i_++]) & 0xC0) != 0x80) return false;
+    return more > 0;
   }
   template <typename F>
   bool List(char open, char close, F item) {
@@ -277,7 +286,8 @@ TEST(ChangeReport, ListsFilesValuesRestartMovesBoxesAndExitCode) {
   EXPECT_NE(text.find("  set          HKLM\\SOFTWARE\\Varentel\\Kernel \"Blob\" = REG_BINARY hex:00,9f\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("Message boxes\n  \"Setup\": \"Caf\\xe9 \\\"done\\\"\"\n"), std::string::npos)
+  // Texts in the machine's code page (1252 here) are shown as UTF-8.
+  EXPECT_NE(text.find("Message boxes\n  \"Setup\": \"Caf\xc3\xa9 \\\"done\\\"\"\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("Exit code: 3\n"), std::string::npos) << text;
   EXPECT_EQ("No changes.\n", winsim::FormatChangesText(after, after));
@@ -292,7 +302,7 @@ TEST(ChangeReport, ListsFilesValuesRestartMovesBoxesAndExitCode) {
                       "\"type\": \"REG_BINARY\", \"data\": \"hex:00,9f\"}"),
             std::string::npos)
       << json;
-  EXPECT_NE(json.find("{\"caption\": \"Setup\", \"text\": \"Caf\\u00e9 \\\"done\\\"\", \"flags\": "
+  EXPECT_NE(json.find("{\"caption\": \"Setup\", \"text\": \"Caf\xc3\xa9 \\\"done\\\"\", \"flags\": "
                       "\"0x00000040\"}"),
             std::string::npos)
       << json;
