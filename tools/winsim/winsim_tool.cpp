@@ -85,6 +85,18 @@ char FirstCdrom() {
   return 0;
 }
 
+// A host folder to copy into the machine must not hold the machine itself:
+// the copy would take in what it writes, without end.
+bool OutsideMachine(const std::string &option, const std::string &folder, std::string *error) {
+  std::error_code ec;
+  auto from = std::filesystem::weakly_canonical(folder, ec).string() + "/";
+  auto machine = std::filesystem::weakly_canonical(winsim::MachineDir(), ec).string() + "/";
+  if (machine.compare(0, from.size(), from) != 0 && from.compare(0, machine.size(), machine) != 0)
+    return true;
+  *error = option + ": " + folder + " holds the machine or lies inside it";
+  return false;
+}
+
 // Fills the new machine: payload and disc.  What was put where goes to
 // `done` for the summary line.
 bool FillMachine(const Invocation &in, std::string *done, std::string *error) {
@@ -93,6 +105,7 @@ bool FillMachine(const Invocation &in, std::string *done, std::string *error) {
   if (payload != in.options.end()) {
     const std::string &p = payload->second;
     bool folder = p.find('/') != std::string::npos || std::filesystem::is_directory(p);
+    if (folder && !OutsideMachine("--payload", p, error)) return false;
     if (!(folder ? winsim::InstallPayloadDir(p, error) : winsim::InstallPayload(p, error)))
       return false;
     const std::string &program = winsim::Config().program;
@@ -108,6 +121,7 @@ bool FillMachine(const Invocation &in, std::string *done, std::string *error) {
       *error = "--disc: the machine has no CD-ROM drive";
       return false;
     }
+    if (!dir.empty() && !OutsideMachine("--disc", dir, error)) return false;
     if (!winsim::InsertDisc(letter, error, dir)) return false;
     *done += std::string(", ") + (dir.empty() ? "the sample disc" : "disc " + dir) + " in " +
              char(toupper((unsigned char)letter)) + ":";
