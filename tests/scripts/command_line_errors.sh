@@ -24,7 +24,7 @@ while IFS='|' read -r code message command; do
     failures=$((failures + 1))
   fi
 done <<EOF_TABLE
-2|too many arguments: 3 given|"$bin/varsetup" --machine "$m" a b c
+2|too many arguments: 3 given, the installer takes ARG1 and ARG2; the first extra one is 'c'|"$bin/varsetup" --machine "$m" a b c
 2|--command-line gives the whole command line: no ARG1 or ARG2 with it (got a)|"$bin/varsetup" --machine "$m" --command-line '"C:\\x" y' a
 2|unknown option -q (an ARG1 or ARG2 that starts with '-' goes after --)|"$bin/varsetup" --machine "$m" -q
 2|unknown option --verbose|"$bin/varsetup" --machine "$m" --verbose
@@ -41,6 +41,8 @@ done <<EOF_TABLE
 2|--running-64: the machine is not a 64-bit Windows|"$bin/winsim" set "$m" --running-64 'C:\\K.EXE'
 2|--no-disc: C is not a CD-ROM drive of the machine|"$bin/winsim" set "$m" --no-disc C
 2|--read-only: C:\\NONE.TXT is not a file of the machine|"$bin/winsim" set "$m" --read-only 'C:\\NONE.TXT'
+2|dump takes DIR, and 'extra' is one argument too many|"$bin/winsim" dump "$m" extra
+2|diff takes A B (1 given)|"$bin/winsim" diff "$m"
 2|set: unknown option --colour|"$bin/winsim" set "$m" --colour blue
 EOF_TABLE
 

@@ -82,7 +82,8 @@ std::string ParseOptions(int argc, char **argv, Options *o, bool *help) {
   if (o->machine.empty()) return "--machine DIR is required";
   if (o->args.size() > 2)
     return "too many arguments: " + std::to_string(o->args.size()) +
-           " given, the installer takes ARG1 and ARG2 (quote a path with blanks)";
+           " given, the installer takes ARG1 and ARG2; the first extra one is '" + o->args[2] +
+           "' (quote a path with blanks)";
   if (o->haveRaw && !o->args.empty())
     return "--command-line gives the whole command line: no ARG1 or ARG2 with it (got " +
            o->args[0] + ")";

@@ -433,7 +433,10 @@ Result ParseInvocation(const Command &c, int argc, char **argv, Invocation *in, 
     }
   }
   if (in->operands.size() != c.operandCount) {
-    *error = std::string(c.name) + " takes " + c.operands;
+    *error = std::string(c.name) + " takes " + c.operands +
+             (in->operands.size() > c.operandCount
+                  ? ", and '" + in->operands[c.operandCount] + "' is one argument too many"
+                  : " (" + std::to_string(in->operands.size()) + " given)");
     return Result::BadUsage;
   }
   for (const std::string &operand : in->operands)
