@@ -417,10 +417,17 @@ std::string AnsiToUtf8(const std::string &text, unsigned codePage) {
   bool ascii = true;
   for (unsigned char c : text) ascii = ascii && c < 0x80;
   if (ascii) return text;
-  static std::map<unsigned, iconv_t> converters;
-  auto it = converters.find(codePage);
-  if (it == converters.end())
-    it = converters.emplace(codePage, iconv_open("UTF-8", IconvName(codePage))).first;
+  // One converter per code page, kept for the process and closed at its end.
+  static struct Converters {
+    std::map<unsigned, iconv_t> open;
+    ~Converters() {
+      for (auto &c : open)
+        if (c.second != iconv_t(-1)) iconv_close(c.second);
+    }
+  } converters;
+  auto it = converters.open.find(codePage);
+  if (it == converters.open.end())
+    it = converters.open.emplace(codePage, iconv_open("UTF-8", IconvName(codePage))).first;
   iconv_t cd = it->second;
   std::string out;
   size_t at = 0;
