@@ -327,3 +327,27 @@ TEST(ChangeReport, PendingMovesAddedByTheRunAreTheRestartMoves) {
 }
 
 }  // namespace
+
+namespace {
+
+// The report's decoding of code-page bytes: whole characters, the lead byte
+// whose second byte is a backslash, bytes that start no character.
+TEST(ChangeReport, NamesAreDecodedThroughTheMachinesCodePage) {
+  struct Case {
+    unsigned codePage;
+    const char *bytes, *utf8;
+  } cases[] = {
+      {1252, "Caf\xe9 \x80", "Caf\xc3\xa9 \xe2\x82\xac"},
+      {1252, "\x81\x8d", "\xc2\x81\xc2\x8d"},                    // unassigned: the C1 controls
+      {932, "C:\\\x83\x5c\x83\x74\x83\x67\\", "C:\\\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88\\"},
+      {932, "A\x83", "A\xef\xbf\xbd"},                           // a lead byte at the end
+      {936, "\xd6\xd0", "\xe4\xb8\xad"},
+      {949, "\xc7\xd1", "\xed\x95\x9c"},
+      {950, "\xa4\xa4", "\xe4\xb8\xad"},
+      {65001, "\xe4\xb8\xad\xff!", "\xe4\xb8\xad\xef\xbf\xbd!"},  // a byte of no sequence
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(c.utf8, winsim::AnsiToUtf8(c.bytes, c.codePage)) << c.codePage << " " << c.bytes;
+}
+
+}  // namespace
