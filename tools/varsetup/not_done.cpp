@@ -92,6 +92,12 @@ class Reader {
     out_.push_back({step, reason});
   }
 
+  // A file directly in the program's folder, where the component files are.
+  bool InSourceDir(const std::string &path) const {
+    return StartsWithNoCase(path, facts_.sourceDir) &&
+           path.find('\\', facts_.sourceDir.size()) == std::string::npos;
+  }
+
   bool OnCdrom(const std::string &path) const {
     return path.size() > 3 && path[1] == ':' && cdroms_.count(Upper(path.substr(0, 1)));
   }
@@ -121,12 +127,12 @@ class Reader {
       sawFind_ = true;
       if (OnCdrom(c.arg1)) {
         discLookups_.push_back(&c);
-      } else if (!c.ok && StartsWithNoCase(c.arg1, facts_.sourceDir)) {
+      } else if (!c.ok && InSourceDir(c.arg1)) {
         Add(ComponentOf(FileName(c.arg1)), "missing component file " + c.arg1);
       }
     } else if (call == "CopyFileA" && !c.ok) {
       bool missing = c.error == ERROR_FILE_NOT_FOUND || c.error == ERROR_PATH_NOT_FOUND;
-      if (StartsWithNoCase(c.arg1, facts_.sourceDir) && missing)
+      if (InSourceDir(c.arg1) && missing)
         Add(ComponentOf(FileName(c.arg1)), "missing component file " + c.arg1);
       else if (OnCdrom(c.arg1) && c.error == ERROR_PATH_NOT_FOUND)
         Add("disc extras, " + FileName(c.arg1), "application folder " + Folder(c.arg2) + " absent");
