@@ -92,7 +92,13 @@ std::string TemplateDir(const std::string &name);
 // family carries out WININIT.INI [rename] (then renames it WININIT.BAK), the
 // NT family the PendingFileRenameOperations pairs (then deletes the value).
 // Appends "restart" to the journal.  False only when no machine is attached.
-bool RestartMachine(std::string *error);
+// `skipped`, when given, receives each move or deletion that did nothing.
+struct RestartSkipped {
+  std::string via;     // "WININIT.INI" or "pending"
+  std::string what;    // "TARGET <- SOURCE" or "delete SOURCE"
+  std::string reason;  // "source missing", "target read-only", ...
+};
+bool RestartMachine(std::string *error, std::vector<RestartSkipped> *skipped = nullptr);
 
 // ---- paths ----
 
