@@ -261,13 +261,20 @@ BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE *modules, DWORD cb, DWORD
     SetLastError(ERROR_PARTIAL_COPY);
     return FALSE;
   }
-  if (!bytesNeeded || (!modules && cb >= sizeof(HMODULE))) {
+  if (!modules && cb >= sizeof(HMODULE)) {
     SetLastError(ERROR_NOACCESS);
     return FALSE;
   }
+  // The handles are written before the count: without a place for the
+  // count the call fails after filling the array (what the NT versions
+  // Wine's tests ran on do; not confirmed on XP).
   std::vector<SimModule> list = ModulesOf(*p);
   size_t fit = std::min<size_t>(cb / sizeof(HMODULE), list.size());
   for (size_t i = 0; i < fit; ++i) modules[i] = reinterpret_cast<HMODULE>(list[i].handle);
+  if (!bytesNeeded) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
   *bytesNeeded = DWORD(list.size() * sizeof(HMODULE));
   return TRUE;
 }
