@@ -83,8 +83,13 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     return 0;
   }
   const winsim::MachineConfig &c = winsim::Config();
-  const std::string &name = c.program;  // only the program's own module is asked for
-  (void)module;
+  std::string name;
+  // A handle that is no module of the process fails and leaves the buffer
+  // as it was.
+  if (!winsim::ModuleFileName(module, &name)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
   if (name.size() < size) {
     memcpy(buffer, name.c_str(), name.size() + 1);
     return DWORD(name.size());
