@@ -306,8 +306,9 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
 
 // NULL is the exe's module, which exports nothing here.  A handle that is
 // no module of the process fails with 126, a name the module does not
-// export with 127.  A "name" below 0x10000 is an ordinal: winsim's modules
-// export by name only.
+// export with 127 (what Wine's conformance test expects of Windows, and
+// what wine64 gives).  A "name" below 0x10000 is an ordinal: winsim's
+// modules export by name only.
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR procName) {
   bool byOrdinal = reinterpret_cast<uintptr_t>(procName) <= 0xFFFF;
   if (DWORD e = Fault("GetProcAddress", byOrdinal ? nullptr : procName)) {
@@ -345,7 +346,10 @@ BOOL WINAPI FreeLibrary(HMODULE module) {
 
 // A bare name is compared with the modules' file names, a name with a
 // directory with their full paths, case-insensitively, after the loader's
-// extension rule ("kernel32" is "kernel32.DLL").
+// extension rule ("kernel32" is "kernel32.DLL", as the function's reference
+// page says).  Trailing blanks are not dropped here: under wine64
+// GetModuleHandleA("kernel32   ") is NULL with 126 while LoadLibraryA of
+// the same name loads kernel32.
 HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   Fault("GetModuleHandleA", name);
   if (!name) return reinterpret_cast<HMODULE>(kProgramModule);

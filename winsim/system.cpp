@@ -84,8 +84,9 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
   }
   const winsim::MachineConfig &c = winsim::Config();
   std::string name;
-  // A handle that is no module of the process fails and leaves the buffer
-  // as it was.
+  // A handle that is no module of the process fails with 126 and leaves
+  // the buffer as it was (observed under wine64; Wine's conformance test
+  // expects the failure and the untouched buffer of Windows).
   if (!winsim::ModuleFileName(module, &name)) {
     SetLastError(ERROR_MOD_NOT_FOUND);
     return 0;
