@@ -43,9 +43,11 @@ std::string Upper(const std::string &s) { return UpperText(s); }
 
 // Modules every process of ours has loaded at start: a bare name of one of
 // them resolves to the loaded copy in the system directory, never a search.
+// SETUPAPI.DLL is not among them: the program does not import it, and a
+// bare name of it is searched for like any other.
 bool IsPreloaded(const std::string &base) {
   static const char *names[] = {"KERNEL32.DLL", "NTDLL.DLL", "ADVAPI32.DLL", "USER32.DLL",
-                                "GDI32.DLL", "MSVCRT.DLL", "SETUPAPI.DLL"};
+                                "GDI32.DLL", "MSVCRT.DLL"};
   for (const char *n : names)
     if (Upper(base) == n) return true;
   return false;
