@@ -50,9 +50,9 @@ allowed=" KERNEL32.DLL ADVAPI32.DLL USER32.DLL "
 dlls=$(awk '/DLL Name:/ { print toupper($3) }' <<<"$headers")
 [ -n "$dlls" ] || fail "no import table found"
 for dll in $dlls; do
-  case "$allowed" in
-    *" $dll "*) ;;
-    *) fail "imports from $dll" ;;
+  case "$dll" in
+    SETUPAPI.DLL|NEWDEV.DLL|PSAPI.DLL) fail "imports from $dll, which must be loaded at run time from the system directory" ;;
+    *) case "$allowed" in *" $dll "*) ;; *) fail "imports from $dll" ;; esac ;;
   esac
 done
 
