@@ -53,14 +53,15 @@ std::string Upper(const std::string &s) { return UpperText(s); }
 // bare name of one of them resolves to the mapped copy in the system
 // directory, never a search.  A module handle is the module's base address;
 // these are Windows XP's (only their distinctness matters to a caller).
+// SETUPAPI.DLL is not among them: the program binds it at run time by its
+// full path, and a bare name of it is searched for like any other.
 struct StartDll {
   const char *name;
   uintptr_t base;
 };
 const StartDll kStartDlls[] = {
     {"NTDLL.DLL", 0x7C900000},    {"KERNEL32.DLL", 0x7C800000}, {"USER32.DLL", 0x7E410000},
-    {"ADVAPI32.DLL", 0x77DD0000}, {"GDI32.DLL", 0x77F10000},    {"MSVCRT.DLL", 0x77C10000},
-    {"SETUPAPI.DLL", 0x77920000}};
+    {"ADVAPI32.DLL", 0x77DD0000}, {"GDI32.DLL", 0x77F10000},    {"MSVCRT.DLL", 0x77C10000}};
 
 const StartDll *FindStartDll(const std::string &base) {
   for (const StartDll &d : kStartDlls)
