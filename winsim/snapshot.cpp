@@ -124,23 +124,6 @@ std::vector<std::string> SplitLines(const std::string &content) {
   return lines;
 }
 
-std::vector<std::pair<std::string, std::string>> PendingPairs(const std::vector<uint8_t> &data) {
-  std::vector<std::pair<std::string, std::string>> pairs;
-  size_t i = 0;
-  auto next = [&](std::string *s) {
-    s->clear();
-    while (i < data.size() && data[i] != 0) *s += char(data[i++]);
-    if (i < data.size()) ++i;  // the zero
-  };
-  while (i < data.size() && data[i] != 0) {  // an empty source ends the list
-    std::string source, target;
-    next(&source);
-    next(&target);
-    pairs.push_back({source, target});
-  }
-  return pairs;
-}
-
 // ---- registry data ----
 
 namespace {
