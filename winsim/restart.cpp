@@ -19,17 +19,13 @@
 // the start, like every other failed pending move, and the list is deleted.
 // WININIT.EXE's handling of a read-only target is not documented: the 9x
 // lines replace it as before.
+#include "file_entries.h"
 #include "machine.h"
 #include "restart_queue.h"
 #include "snapshot.h"  // SplitLines
 #include "textfile.h"
 
 namespace winsim {
-
-namespace internal {
-DWORD MoveEntry(const ResolvedPath &src, const ResolvedPath &dst);
-DWORD RemoveEntry(const ResolvedPath &r);
-}  // namespace internal
 
 namespace {
 

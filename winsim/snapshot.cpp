@@ -2,6 +2,8 @@
 // format).  The change report is tools/common/changes.cpp.
 #include "snapshot.h"
 
+#include "dump_format.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -600,7 +602,7 @@ std::string DiffDumps(const MachineSnapshot &a, const MachineSnapshot &b) {
   return out;
 }
 
-// Shared with changes.cpp.
+// Shared with changes.cpp (dump_format.h).
 namespace dump_internal {
 std::string TypeNameOf(uint32_t type) { return TypeName(type); }
 std::string DataText(uint32_t type, const std::vector<uint8_t> &data) {

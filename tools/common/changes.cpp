@@ -9,16 +9,10 @@
 #include <set>
 
 #include "changes.h"
+#include "dump_format.h"
 #include "restart_queue.h"
 
 namespace winsim {
-
-namespace dump_internal {
-std::string TypeNameOf(uint32_t type);
-std::string DataText(uint32_t type, const std::vector<uint8_t> &data);
-std::string ProfileLineText(const std::string &line);
-std::vector<std::string> Devices(const MachineSnapshot &s);
-}  // namespace dump_internal
 
 namespace {
 
