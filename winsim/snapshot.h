@@ -1,5 +1,5 @@
-// The canonical dump of a machine's state, its reader and the diff of two
-// dumps.
+// The canonical dump of a machine's state (written by dump_format.cpp), its
+// reader (dump_reader.cpp) and the diff of two dumps (dump_diff.cpp).
 //
 // Plain C++17 with no Windows or winsim headers: it sits below both the
 // simulated machine and the Win32 dump program of the Wine tests, which

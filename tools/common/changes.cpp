@@ -204,15 +204,15 @@ void CompareRegistry(const MachineSnapshot &before, const MachineSnapshot &after
         old->second.data == v.second.data)
       continue;
     auto kn = SplitValue(v.first);
-    c->written.push_back({kn.first, kn.second, TypeNameOf(v.second.type),
-                          DataText(v.second.type, v.second.data)});
+    c->written.push_back({kn.first, kn.second, TypeName(v.second.type),
+                          FormatData(v.second.type, v.second.data)});
   }
   for (const auto &v : before.values) {
     if (after.values.count(v.first)) continue;
     auto kn = SplitValue(v.first);
     if (!newKeys.count(kn.first)) continue;  // gone with its key
-    c->valuesRemoved.push_back({kn.first, kn.second, TypeNameOf(v.second.type),
-                                DataText(v.second.type, v.second.data)});
+    c->valuesRemoved.push_back({kn.first, kn.second, TypeName(v.second.type),
+                                FormatData(v.second.type, v.second.data)});
   }
 }
 
@@ -258,8 +258,8 @@ void CompareProfiles(const MachineSnapshot &before, const MachineSnapshot &after
 void CompareDevices(const MachineSnapshot &before, const MachineSnapshot &after, Changes *c) {
   std::map<std::string, std::string> old;  // instance -> line
   auto instance = [](const std::string &line) { return line.substr(7, line.find(' ', 7) - 7); };
-  for (const std::string &line : Devices(before)) old[instance(line)] = line;
-  for (const std::string &line : Devices(after)) {
+  for (const std::string &line : DeviceLines(before)) old[instance(line)] = line;
+  for (const std::string &line : DeviceLines(after)) {
     auto it = old.find(instance(line));
     if (it == old.end()) c->devices.push_back({line, true});
     else if (it->second != line) c->devices.push_back({line, false});
@@ -495,7 +495,7 @@ std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapsh
   lines.clear();
   for (const auto &p : c.profiles)
     for (const auto &d : p.diff)
-      lines.push_back(p.file + " " + d.first + Readable(ProfileLineText(d.second), cp));
+      lines.push_back(p.file + " " + d.first + Readable(ProfileBody(d.second), cp));
   section("Profile files", lines);
   lines.clear();
   for (const auto &d : c.devices)

@@ -1,5 +1,7 @@
-// The canonical dump, its reader and the diff (see snapshot.h for the
-// format).  The change report is tools/common/changes.cpp.
+// The canonical dump's format and its writer (see snapshot.h for the
+// format): the data forms both ways, the lines of each section, the text.
+// The reader is dump_reader.cpp, the diff dump_diff.cpp, the change report
+// tools/common/changes.cpp.
 #include "snapshot.h"
 
 #include "dump_format.h"
@@ -13,12 +15,26 @@ namespace winsim {
 
 const char kSessionManagerKey[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
-namespace {
+namespace dump_internal {
 
-const char *const kSectionNames[] = {"files", "registry", "profiles", "pending", "devices",
-                                     "journal"};
-const int kSectionCount = 6;
-enum Section { kFiles, kRegistry, kProfiles, kPending, kDevices, kJournal };
+const char *const kSectionNames[kSectionCount] = {"files",   "registry", "profiles",
+                                                  "pending", "devices",  "journal"};
+
+bool StartsWith(const std::string &s, const std::string &prefix) {
+  return s.compare(0, prefix.size(), prefix) == 0;
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;  // upper case is not canonical
+}
+
+}  // namespace dump_internal
+
+using namespace dump_internal;
+
+namespace {
 
 const char kEnumRootPrefix[] = "HKLM\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\ROOT\\";
 
@@ -26,10 +42,6 @@ std::string Upper(std::string s) {
   for (char &c : s)
     if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
   return s;
-}
-
-bool StartsWith(const std::string &s, const std::string &prefix) {
-  return s.compare(0, prefix.size(), prefix) == 0;
 }
 
 std::string Hex32(uint32_t v) {
@@ -73,12 +85,6 @@ std::string QuoteText(const std::string &text) {
     }
   }
   return out + "\"";
-}
-
-static int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;  // upper case is not canonical
 }
 
 bool UnquoteText(const std::string &text, size_t *pos, std::string *out) {
@@ -128,7 +134,7 @@ std::vector<std::string> SplitLines(const std::string &content) {
 
 // ---- registry data ----
 
-namespace {
+namespace dump_internal {
 
 const struct {
   uint32_t type;
@@ -321,10 +327,6 @@ std::vector<std::string> DeviceLines(const MachineSnapshot &s) {
   return lines;
 }
 
-struct Sections {
-  std::vector<std::string> lines[kSectionCount];
-};
-
 Sections MakeSections(const MachineSnapshot &s) {
   Sections out;
   for (const auto &f : s.files) out.lines[kFiles].push_back(FileLine(f.first, f.second));
@@ -344,219 +346,7 @@ Sections MakeSections(const MachineSnapshot &s) {
   return out;
 }
 
-// ---- the reader ----
-
-class DumpReader {
- public:
-  DumpReader(const std::string &file, MachineSnapshot *out, std::string *error)
-      : file_(file), out_(out), error_(error) {}
-
-  bool Fail(const std::string &message) {
-    *error_ = file_ + ":" + std::to_string(number_) + ": " + message;
-    return false;
-  }
-
-  bool Read(const std::string &text) {
-    if (!text.empty() && text.back() != '\n') {
-      number_ = int(std::count(text.begin(), text.end(), '\n')) + 1;
-      return Fail("last line not terminated");
-    }
-    std::vector<std::string> lines = SplitLines(text);
-    int section = -1;
-    std::vector<std::pair<int, std::string>> devices;
-    for (std::string line : lines) {
-      ++number_;
-      line.pop_back();
-      if (number_ == 1) {
-        if (line != "winsim-dump 1") return Fail("expected \"winsim-dump 1\"");
-        continue;
-      }
-      if (!line.empty() && line[0] == '[') {
-        if (section + 1 >= kSectionCount) return Fail("unexpected " + line + " after the last section");
-        if (line != "[" + std::string(kSectionNames[section + 1]) + "]")
-          return Fail("expected section [" + std::string(kSectionNames[section + 1]) + "]");
-        ++section;
-        continue;
-      }
-      if (section < 0) return Fail("line outside a section");
-      bool ok = section == kFiles      ? ReadFile(line)
-                : section == kRegistry ? ReadRegistry(line)
-                : section == kProfiles ? ReadProfile(line)
-                : section == kPending  ? ReadPending(line)
-                : section == kJournal  ? ReadJournal(line)
-                                       : (devices.push_back({number_, line}), true);
-      if (!ok) return false;
-    }
-    if (number_ == 0) return Fail("empty dump");
-    if (section != kSectionCount - 1) {
-      ++number_;
-      return Fail("missing section [" + std::string(kSectionNames[section + 1]) + "]");
-    }
-    return CheckDevices(devices);
-  }
-
- private:
-  bool ReadFile(const std::string &line) {
-    FileState f;
-    size_t pos = 0;
-    if (StartsWith(line, "dir  attr=")) {
-      f.directory = true;
-      pos = 10;
-    } else if (StartsWith(line, "file attr=")) {
-      pos = 10;
-    } else {
-      return Fail("expected \"file\" or \"dir\"");
-    }
-    std::string attr = line.substr(pos, 10);
-    std::vector<uint8_t> bytes;
-    if (!ParseData(4, attr, &bytes) || line.size() < pos + 11 || line[pos + 10] != ' ')
-      return Fail("bad attr");
-    f.attributes = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
-                   uint32_t(bytes[3]) << 24;
-    pos += 11;
-    if (!f.directory) {
-      size_t space = line.find(' ', pos);
-      std::string size = space == std::string::npos ? "" : line.substr(pos, space - pos);
-      if (!StartsWith(size, "size=") || size.size() < 6 || size.size() > 25 ||
-          size.find_first_not_of("0123456789", 5) != std::string::npos ||
-          (size.size() > 6 && size[5] == '0'))
-        return Fail("bad size");
-      f.size = std::stoull(size.substr(5));
-      pos = space + 1;
-      std::string hash = line.substr(pos, 20);  // "fnv=" and 16 digits
-      if (!StartsWith(hash, "fnv=") || hash.size() != 20 || line.size() < pos + 21 ||
-          line[pos + 20] != ' ')
-        return Fail("bad fnv");
-      f.hash = hash.substr(4);
-      for (char c : f.hash)
-        if (HexDigit(c) < 0) return Fail("bad fnv");
-      pos += 21;
-    }
-    std::string path = line.substr(pos);
-    if (path.empty()) return Fail("missing path");
-    if (!out_->files.empty() && out_->files.rbegin()->first >= path)
-      return Fail("files out of order or repeated: " + path);
-    out_->files[path] = f;
-    return true;
-  }
-
-  bool ReadRegistry(const std::string &line) {
-    if (StartsWith(line, "key ")) {
-      std::string key = line.substr(4);
-      if (key.empty() || key.find("\\\\") != std::string::npos || key.back() == '\\')
-        return Fail("bad key path");
-      if (!out_->keys.empty() && out_->keys.back() >= key)
-        return Fail("keys out of order or repeated: " + key);
-      out_->keys.push_back(key);
-      lastValue_.clear();
-      return true;
-    }
-    if (!StartsWith(line, "value ")) return Fail("expected \"key\" or \"value\"");
-    size_t sep = line.find("\\\\", 6);
-    if (sep == std::string::npos || out_->keys.empty() || line.substr(6, sep - 6) != out_->keys.back())
-      return Fail("value outside its key");
-    size_t pos = sep + 2;
-    std::string name;
-    if (line.compare(pos, 1, "@") == 0) {
-      ++pos;
-    } else if (!UnquoteText(line, &pos, &name) || name.empty()) {
-      return Fail("bad value name");
-    }
-    if (pos >= line.size() || line[pos] != ' ') return Fail("expected a type after the name");
-    size_t typeEnd = line.find(' ', pos + 1);
-    RegValueState v;
-    if (typeEnd == std::string::npos || !ParseTypeName(line.substr(pos + 1, typeEnd - pos - 1), &v.type))
-      return Fail("bad value type");
-    if (!ParseData(v.type, line.substr(typeEnd + 1), &v.data)) return Fail("bad value data");
-    std::string full = out_->keys.back() + "\\\\" + name;
-    if (!lastValue_.empty() && lastValue_ >= full) return Fail("values out of order or repeated");
-    lastValue_ = full;
-    out_->values[full] = v;
-    return true;
-  }
-
-  bool ReadProfile(const std::string &line) {
-    size_t bar = line.find(" |");
-    if (!StartsWith(line, "profile ") || bar == std::string::npos || bar <= 8)
-      return Fail("expected \"profile NAME | LINE\"");
-    std::string name = line.substr(8, bar - 8), body = line.substr(bar + 2), content;
-    if (name.find(' ') != std::string::npos) return Fail("bad profile name");
-    if (!out_->profiles.empty() && out_->profiles.rbegin()->first > name)
-      return Fail("profiles out of order");
-    if (body.empty()) {
-      content = "\r\n";
-    } else if (body[0] != ' ') {
-      return Fail("expected a blank after |");
-    } else if (body.size() > 1 && body[1] == '"') {
-      size_t pos = 1;
-      if (!UnquoteText(body, &pos, &content) || pos != body.size()) return Fail("bad quoted line");
-    } else {
-      content = body.substr(1) + "\r\n";
-    }
-    if (ProfileBody(content) != body) return Fail("line not in canonical form");
-    std::vector<std::string> &lines = out_->profiles[name];
-    if (!lines.empty() && lines.back().back() != '\n') return Fail("line after the last line");
-    lines.push_back(content);
-    return true;
-  }
-
-  bool ReadPending(const std::string &line) {
-    std::pair<std::string, std::string> move;
-    if (StartsWith(line, "delete ")) {
-      move.first = line.substr(7);
-    } else if (StartsWith(line, "move ") && line.find(" -> ") != std::string::npos) {
-      size_t arrow = line.find(" -> ");
-      move = {line.substr(5, arrow - 5), line.substr(arrow + 4)};
-      if (move.second.empty()) return Fail("move without a target");
-    } else {
-      return Fail("expected \"move SOURCE -> TARGET\" or \"delete SOURCE\"");
-    }
-    if (move.first.empty()) return Fail("missing source");
-    out_->pendingMoves.push_back(move);
-    return true;
-  }
-
-  bool ReadJournal(const std::string &line) {
-    if (!StartsWith(line, "journal ")) return Fail("expected \"journal LINE\"");
-    out_->journal.push_back(line.substr(8));
-    return true;
-  }
-
-  // Devices are derived from the registry; the listed ones must match.
-  bool CheckDevices(const std::vector<std::pair<int, std::string>> &listed) {
-    std::vector<std::string> derived = DeviceLines(*out_);
-    for (size_t i = 0; i < std::max(listed.size(), derived.size()); ++i) {
-      if (i < listed.size() && i < derived.size() && listed[i].second == derived[i]) continue;
-      number_ = i < listed.size() ? listed[i].first : number_;
-      return Fail("devices do not match the registry: expected " +
-                  (i < derived.size() ? derived[i] : std::string("no more devices")));
-    }
-    return true;
-  }
-
-  std::string file_;
-  MachineSnapshot *out_;
-  std::string *error_;
-  int number_ = 0;
-  std::string lastValue_;
-};
-
-// Marks which lines of `a` also occur in `b`, first occurrences first.
-std::vector<bool> Common(const std::vector<std::string> &a, const std::vector<std::string> &b) {
-  std::map<std::string, int> available;
-  for (const std::string &line : b) ++available[line];
-  std::vector<bool> common(a.size());
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto it = available.find(a[i]);
-    if (it != available.end() && it->second > 0) {
-      --it->second;
-      common[i] = true;
-    }
-  }
-  return common;
-}
-
-}  // namespace
+}  // namespace dump_internal
 
 std::string FormatDump(const MachineSnapshot &snapshot) {
   Sections sections = MakeSections(snapshot);
@@ -568,48 +358,5 @@ std::string FormatDump(const MachineSnapshot &snapshot) {
   return out;
 }
 
-bool ParseDump(const std::string &text, const std::string &file, MachineSnapshot *out,
-               std::string *error) {
-  MachineSnapshot parsed;
-  DumpReader reader(file, &parsed, error);
-  if (!reader.Read(text)) return false;
-  *out = parsed;
-  return true;
-}
-
-std::string DiffDumps(const MachineSnapshot &a, const MachineSnapshot &b) {
-  Sections sa = MakeSections(a), sb = MakeSections(b);
-  std::string out;
-  for (int s = 0; s < kSectionCount; ++s) {
-    const std::vector<std::string> &la = sa.lines[s], &lb = sb.lines[s];
-    std::vector<bool> ca = Common(la, lb), cb = Common(lb, la);
-    std::string body;
-    // Walk both lists: the lines that are only on one side come out in
-    // place, between the lines both share.
-    size_t i = 0, j = 0;
-    while (i < la.size() || j < lb.size()) {
-      while (i < la.size() && !ca[i]) body += "- " + la[i++] + "\n";
-      while (j < lb.size() && !cb[j]) body += "+ " + lb[j++] + "\n";
-      if (i < la.size() && j < lb.size() && la[i] != lb[j]) {
-        // Shared lines in a different order: show the move.
-        body += "- " + la[i] + "\n+ " + lb[j] + "\n";
-      }
-      if (i < la.size()) ++i;
-      if (j < lb.size()) ++j;
-    }
-    if (!body.empty()) out += "[" + std::string(kSectionNames[s]) + "]\n" + body;
-  }
-  return out;
-}
-
-// Shared with changes.cpp (dump_format.h).
-namespace dump_internal {
-std::string TypeNameOf(uint32_t type) { return TypeName(type); }
-std::string DataText(uint32_t type, const std::vector<uint8_t> &data) {
-  return FormatData(type, data);
-}
-std::string ProfileLineText(const std::string &line) { return ProfileBody(line); }
-std::vector<std::string> Devices(const MachineSnapshot &s) { return DeviceLines(s); }
-}  // namespace dump_internal
 
 }  // namespace winsim
