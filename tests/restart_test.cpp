@@ -2,6 +2,10 @@
 // rename list on the NT family.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "changes.h"
+#include "report.h"
 #include "test_machine.h"
 
 namespace {
@@ -13,6 +17,12 @@ bool Restart() {
   bool ok = winsim::RestartMachine(&error);
   EXPECT_TRUE(ok) << error;
   return ok;
+}
+
+// The bytes of a literal, its inner zeros included.
+template <size_t N>
+std::string Bytes(const char (&text)[N]) {
+  return std::string(text, N - 1);
 }
 
 winsim::reg::Value *Pending() {
@@ -143,6 +153,98 @@ TEST(RestartNT, AListWithoutItsFinalNulIsLeftAlone) {
   EXPECT_TRUE(m.Exists("C:\\A.DAT"));
   ASSERT_NE(nullptr, Pending());
   EXPECT_EQ(13u, Pending()->data.size());
+}
+
+// One restart queue, read the same way by the preview and by the restart:
+// for each case the preview's "At the next restart" section says what the
+// restart then does (its Files and Not done sections).
+TEST(Restart, ThePreviewSaysWhatTheRestartDoes) {
+  struct Case {
+    const char *machine, *wininit;
+    std::string pending;  // the list's bytes; "" = no value
+    const char *preview, *restart;
+  } cases[] = {
+      {"winxp", nullptr, Bytes("\\??\\C:\\OLD.TMP\0\0\0"),
+       "  delete  C:\\OLD.TMP [pending]\n",
+       "  removed  C:\\OLD.TMP (3 bytes)\n"},
+      {"win98", "[rename]\r\nNUL=C:\\OLD.TMP\r\nnul=C:\\GONE.TMP\r\n", "",
+       "  delete  C:\\OLD.TMP [WININIT.INI]\n  delete  C:\\GONE.TMP (no file there now) [WININIT.INI]\n",
+       "  removed  C:\\OLD.TMP (3 bytes)\n"
+       "Not done\n  delete C:\\GONE.TMP [WININIT.INI]: file missing\n"},
+      {"win98", "[rename]\r\nC:\\A.DLL=C:\\A.DL_\r\n[other]\r\n[Rename]\r\nC:\\B.DLL=C:\\B.DL_\r\n", "",
+       "  move    C:\\A.DLL <- C:\\A.DL_ (staged, 3 bytes) [WININIT.INI]\n"
+       "  skip    C:\\B.DLL <- C:\\B.DL_ [WININIT.INI]: after the first [rename] section "
+       "(WININIT reads only that one)\n",
+       "  created  C:\\A.DLL (3 bytes)\n  removed  C:\\A.DL_ (3 bytes)\n"
+       "Not done\n  C:\\B.DLL <- C:\\B.DL_ [WININIT.INI]: after the first [rename] section "
+       "(WININIT reads only that one)\n"},
+      {"win98", "[rename]\r\nC:\\LONGNAMED.DLL=C:\\A.DL_\r\n", "",
+       "  skip    C:\\LONGNAMED.DLL <- C:\\A.DL_ [WININIT.INI]: not an 8.3 name (WININIT runs under DOS)\n",
+       "Not done\n  C:\\LONGNAMED.DLL <- C:\\A.DL_ [WININIT.INI]: not an 8.3 name (WININIT runs under "
+       "DOS)\n"},
+      // An odd number of strings: the last source pairs with the final
+      // empty string and is deleted.
+      {"winxp", nullptr, Bytes("\\??\\C:\\A.DL_\0!\\??\\C:\\A.DLL\0\\??\\C:\\B.DL_\0\0"),
+       "  replace C:\\A.DLL <- C:\\A.DL_ (staged, 3 bytes) [pending]\n  delete  C:\\B.DL_ [pending]\n",
+       "  created  C:\\A.DLL (3 bytes)\n  removed  C:\\A.DL_ (3 bytes)\n  removed  C:\\B.DL_ (3 bytes)\n"},
+      {"winxp", nullptr, Bytes("\0\0"), "", ""},
+      // An empty source ends the list.
+      {"winxp", nullptr,
+       Bytes("\\??\\C:\\A.DL_\0!\\??\\C:\\A.DLL\0\0\\??\\C:\\B.DL_\0!\\??\\C:\\B.DLL\0\0"),
+       "  replace C:\\A.DLL <- C:\\A.DL_ (staged, 3 bytes) [pending]\n",
+       "  created  C:\\A.DLL (3 bytes)\n  removed  C:\\A.DL_ (3 bytes)\n"},
+      // Each family reads its own list only.
+      {"winxp", "[rename]\r\nNUL=C:\\OLD.TMP\r\n", "",
+       "  skip    delete C:\\OLD.TMP [WININIT.INI]: WININIT.INI is not read at the start of the NT "
+       "family\n",
+       ""},
+  };
+  // The lines of a report's sections `titles` ("Files", ...), under their
+  // titles; the files only outside the Windows folder, where the profile
+  // files come and go with WININIT.INI.
+  auto sections = [](const std::string &report, std::vector<std::string> titles) {
+    std::string title, out;
+    for (const std::string &line : TextLines(report)) {
+      if (line.compare(0, 2, "  ") != 0) {
+        title = line;
+      } else if (std::find(titles.begin(), titles.end(), title) != titles.end() &&
+                 (title != "Files" || line.find("C:\\WINDOWS") == std::string::npos)) {
+        if (title != "Files" && title != "At the next restart" &&
+            out.find(title + "\n") == std::string::npos)
+          out += title + "\n";
+        out += line + "\n";
+      }
+    }
+    return out;
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::string(c.machine) + " " + (c.wininit ? c.wininit : "") + c.preview);
+    TestMachine m(c.machine);
+    winsim::MachineSnapshot before, queued, restarted;
+    std::string error;
+    ASSERT_TRUE(winsim::TakeSnapshot(m.Dir(), &before, &error)) << error;
+    for (const char *file : {"C:\\OLD.TMP", "C:\\A.DL_", "C:\\B.DL_"}) m.Write(file, "abc");
+    if (c.wininit) m.Write("C:\\WINDOWS\\WININIT.INI", c.wininit);
+    if (!c.pending.empty()) {
+      winsim::reg::Key *key = winsim::reg::Create(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager, nullptr);
+      winsim::reg::SetValue(key, "PendingFileRenameOperations", REG_MULTI_SZ,
+                            reinterpret_cast<const BYTE *>(c.pending.data()), DWORD(c.pending.size()));
+    }
+    ASSERT_TRUE(winsim::TakeSnapshot(m.Dir(), &queued, &error)) << error;
+    winsim::ReportContext context;
+    context.restartReads = winsim::Config().Is9x() ? winsim::RestartReads::kWininit
+                                                   : winsim::RestartReads::kPendingList;
+    EXPECT_EQ(c.preview,
+              sections(winsim::FormatChangesText(before, queued, context), {"At the next restart"}));
+    std::vector<winsim::RestartSkipped> skipped;
+    ASSERT_TRUE(winsim::RestartMachine(&error, &skipped)) << error;
+    ASSERT_TRUE(winsim::TakeSnapshot(m.Dir(), &restarted, &error)) << error;
+    for (const winsim::RestartSkipped &s : skipped)
+      context.notDone.push_back({s.what + " [" + s.via + "]", s.reason});
+    // The restart's own report: the files it changed, what it did not do.
+    EXPECT_EQ(c.restart, sections(winsim::FormatChangesText(queued, restarted, context),
+                                  {"Files", "Not done"}));
+  }
 }
 
 TEST(Restart, NeedsAnAttachedMachine) {

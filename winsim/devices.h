@@ -1,4 +1,4 @@
-// Test knobs of the simulated SetupAPI (devices.cpp).
+// Test knobs of the simulated SetupAPI (setupapi.cpp, newdev.cpp).
 #ifndef WINSIM_DEVICES_H
 #define WINSIM_DEVICES_H
 

@@ -333,7 +333,7 @@ DWORD Fault(const char *call, const char *path1, const char *path2, const std::s
   return 0;
 }
 
-// QuoteText is shared with the dump code (tools/common/snapshot.cpp).
+// QuoteText is shared with the dump code (winsim/dump_format.cpp).
 
 void JournalAppend(const std::string &line) {
   std::ofstream out(S().dir + "/journal.txt", std::ios::app | std::ios::binary);

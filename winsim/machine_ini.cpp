@@ -52,13 +52,16 @@ bool ParseNumber(const std::string &s, unsigned long *out) {
   return *end == 0;
 }
 
-// An absolute Windows path "X:\..." without "." or ".." parts.
+// An absolute Windows path "X:\..." without "." or ".." parts, and without
+// a name that ends in a blank or a dot: Win32 strips those from a name, so no
+// such folder can exist (and a value's trailing blanks would not survive
+// FormatMachineIni and a second reading).
 bool ValidMachinePath(const std::string &p) {
   if (p.size() < 3 || !isalpha((unsigned char)p[0]) || p[1] != ':' || p[2] != '\\') return false;
   std::istringstream in(p.substr(3));
   std::string part;
   while (std::getline(in, part, '\\'))
-    if (part == "." || part == "..") return false;
+    if (!part.empty() && (part.back() == ' ' || part.back() == '.')) return false;
   return true;
 }
 

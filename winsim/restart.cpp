@@ -19,55 +19,18 @@
 // the start, like every other failed pending move, and the list is deleted.
 // WININIT.EXE's handling of a read-only target is not documented: the 9x
 // lines replace it as before.
-#include <sstream>
-
-#include "codepage.h"
+#include "file_entries.h"
 #include "machine.h"
+#include "restart_queue.h"
+#include "snapshot.h"  // SplitLines
 #include "textfile.h"
 
 namespace winsim {
-
-namespace internal {
-DWORD MoveEntry(const ResolvedPath &src, const ResolvedPath &dst);
-DWORD RemoveEntry(const ResolvedPath &r);
-}  // namespace internal
 
 namespace {
 
 const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 const char kPendingValue[] = "PendingFileRenameOperations";
-
-std::string RestartTrim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
-  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
-}
-
-std::string RestartUpper(std::string s) {
-  for (char &c : s) c = char(toupper((unsigned char)c));
-  return s;
-}
-
-// A DOS name: up to 8 characters, optionally a dot and up to 3 more, none
-// of the characters FAT short names exclude.
-bool IsShortComponent(const std::string &part) {
-  size_t dot = part.find('.');
-  std::string base = part.substr(0, dot);
-  std::string ext = dot == std::string::npos ? "" : part.substr(dot + 1);
-  if (base.empty() || base.size() > 8 || ext.size() > 3) return false;
-  if (dot != std::string::npos && (ext.empty() || ext.find('.') != std::string::npos)) return false;
-  for (unsigned char c : part)
-    if (c <= ' ' || std::string("+,;=[]\"*?<>|").find(char(c)) != std::string::npos) return false;
-  return true;
-}
-
-bool IsShortPath(const std::string &path) {
-  if (path.size() < 3 || path[1] != ':' || path[2] != '\\') return false;
-  std::istringstream in(path.substr(3));
-  std::string part;
-  while (std::getline(in, part, '\\'))
-    if (!IsShortComponent(part)) return false;
-  return true;
-}
 
 // What the restart left undone: one line per move or deletion that did
 // nothing, with the reason ("" when it was carried out).
@@ -109,36 +72,18 @@ void ProcessWininit() {
   if (ResolvePath(ini.c_str(), &file) != 0 || !file.exists || file.isDirectory ||
       !ReadTextFile(file.host, &text))
     return;
-  std::istringstream in(text);
-  std::string line;
-  bool inRename = false, seenRename = false, hadEntries = false;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    line = RestartTrim(line);
-    if (line.empty() || line[0] == ';') continue;
-    if (line[0] == '[') {
-      size_t close = FindFirstChar(line, "]");
-      std::string name = RestartTrim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-      // Only the first [rename] section counts, as for the profile functions.
-      inRename = !seenRename && RestartUpper(name) == "RENAME";
-      seenRename = seenRename || inRename;
-      continue;
-    }
-    size_t eq = line.find('=');
-    if (!inRename || eq == std::string::npos) continue;
-    hadEntries = true;
-    std::string target = RestartTrim(line.substr(0, eq));
-    std::string source = RestartTrim(line.substr(eq + 1));
-    bool erase = RestartUpper(target) == "NUL";
-    std::string what = erase ? "delete " + source : target + " <- " + source;
-    if (!IsShortPath(source) || (!erase && !IsShortPath(target)))
-      RestartSkip("WININIT.INI", what, "not an 8.3 name (WININIT runs under DOS)");
-    else if (erase)
-      RestartSkip("WININIT.INI", what, RestartDelete(source));
+  bool hadEntries = false;
+  for (const WininitLine &line : WininitRenames(SplitLines(text))) {
+    hadEntries = hadEntries || line.firstSection;
+    std::string what = RestartStepText(line.source, line.target);
+    if (!line.ignored.empty())
+      RestartSkip("WININIT.INI", what, line.ignored);
+    else if (line.target.empty())
+      RestartSkip("WININIT.INI", what, RestartDelete(line.source));
     else
       // A read-only target stays: WININIT.EXE runs under DOS, whose delete
       // refuses a read-only file, and Wine's replacing move refuses one too.
-      RestartSkip("WININIT.INI", what, RestartMove(source, target, true, true));
+      RestartSkip("WININIT.INI", what, RestartMove(line.source, line.target, true, true));
   }
   if (!hadEntries) return;
   ResolvedPath backup;
@@ -159,27 +104,17 @@ void ProcessPendingRenames() {
   // A list that does not end with its empty string is not trusted: nothing
   // is done and the value stays (wineboot does the same).
   if (data.size() < 2 || data[data.size() - 1] != 0 || data[data.size() - 2] != 0) return;
-  std::vector<std::string> names;
-  std::string current;
-  for (size_t i = 0; i + 1 < data.size(); ++i) {
-    if (data[i]) {
-      current += char(data[i]);
-    } else {
-      names.push_back(current);
-      current.clear();
-    }
-  }
-  for (size_t i = 0; i + 1 < names.size(); i += 2) {
-    std::string source = StripNtPrefix(names[i]);
-    std::string target = names[i + 1];
+  for (const auto &pair : PendingPairs(std::vector<uint8_t>(data.begin(), data.end()))) {
+    std::string source = StripNtPrefix(pair.first);
+    const std::string &target = pair.second;
     if (target.empty()) {
       // A directory only when it is empty.
-      RestartSkip("pending", "delete " + source, RestartDelete(source));
+      RestartSkip("pending", RestartStepText(source, ""), RestartDelete(source));
       continue;
     }
     bool replace = target[0] == '!';
     std::string to = StripNtPrefix(replace ? target.substr(1) : target);
-    RestartSkip("pending", to + " <- " + source, RestartMove(source, to, replace, true));
+    RestartSkip("pending", RestartStepText(source, to), RestartMove(source, to, replace, true));
   }
   reg::DeleteValue(key, kPendingValue);
   reg::Save(key);

@@ -1,5 +1,5 @@
-// The canonical dump of a machine's state, its reader and the diff of two
-// dumps.
+// The canonical dump of a machine's state (written by dump_format.cpp), its
+// reader (dump_reader.cpp) and the diff of two dumps (dump_diff.cpp).
 //
 // Plain C++17 with no Windows or winsim headers: it sits below both the
 // simulated machine and the Win32 dump program of the Wine tests, which
@@ -46,7 +46,8 @@
 //   [pending]
 //   move \??\C:\WINDOWS\SYSTEM\X.DL_ -> !\??\C:\WINDOWS\SYSTEM\X.DLL
 //   delete \??\C:\TEMP\OLD.TMP
-//       PendingFileRenameOperations, pair by pair, names as stored.
+//       PendingFileRenameOperations, pair by pair, names as stored: the
+//       pairs the next start carries out (restart_queue.h's PendingPairs).
 //   [devices]
 //   device ROOT\MEDIA\0000 hardware=["ROOT\\VAR1"] class="MEDIA" driver=-
 //       Each device node two levels below the key
@@ -67,6 +68,8 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "restart_queue.h"  // PendingPairs
 
 namespace winsim {
 
@@ -118,8 +121,6 @@ bool UnquoteText(const std::string &text, size_t *pos, std::string *out);
 // Splits file content into lines, each keeping its "\n" (the last one may
 // have none).
 std::vector<std::string> SplitLines(const std::string &content);
-// The (source, target) pairs of a PendingFileRenameOperations REG_MULTI_SZ.
-std::vector<std::pair<std::string, std::string>> PendingPairs(const std::vector<uint8_t> &data);
 // The registry key that holds PendingFileRenameOperations.
 extern const char kSessionManagerKey[];  // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager
 

@@ -37,7 +37,7 @@
 // (Microsoft, "Device Installations on 64-Bit Systems", for
 // UpdateDriverForPlugAndPlayDevices; that SetupDiCallClassInstaller fails
 // the same way for a 32-bit caller is reported, not documented: Stack
-// Overflow question 8685183): devices.cpp.  EnumProcessModules from a 32-bit
+// Overflow question 8685183): setupapi.cpp, newdev.cpp.  EnumProcessModules from a 32-bit
 // process on a 64-bit process fails with ERROR_PARTIAL_COPY (its reference
 // page), QueryFullProcessImageNameA (Vista and later) reads the image path
 // of either: processes.cpp.

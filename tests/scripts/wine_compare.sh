@@ -98,5 +98,36 @@ echo 'bad line without fields' >"$t/badacc"
 expect "malformed accepted file is an error" 2 "expected SCENARIO" \
   "$t/scope" "$t/sim" "$t/wine" "$t/badacc" s before
 
+# A line for one Wine platform applies only there.
+echo '[win64] s* | before | P\.SYS$ | only wine64 shows this' >"$t/acc64"
+expect "a win64 line accepts under wine64" 0 "accepted" \
+  "$t/scope" "$t/sim" "$t/wine2" "$t/acc64" s before --platform win64
+expect "a win64 line does not apply under 32-bit Wine" 1 "unlisted" \
+  "$t/scope" "$t/sim" "$t/wine2" "$t/acc64" s before --platform win32
+echo '[i386] * | * | x | y' >"$t/badplat"
+expect "an unknown platform is an error" 2 "platform \[i386\]" \
+  "$t/scope" "$t/sim" "$t/wine" "$t/badplat" s before
+
+# Stale lines: one that matched nothing where its scenarios ran fails the
+# run; one whose scenario or platform did not run is not judged.
+cat >"$t/accrun" <<'A'
+s* | before | P\.SYS$ | used
+s* | after | P\.SYS$ | phase ran, nothing matched
+other | * | P\.SYS$ | scenario never ran
+[win64] * | * | P\.SYS$ | platform never ran
+A
+rec=$t/record
+expect "recording run, before" 0 "" "$t/scope" "$t/sim" "$t/wine2" "$t/accrun" s before \
+  --platform win32 --record "$rec"
+expect "recording run, after" 0 "" "$t/scope" "$t/sim" "$t/wine" "$t/accrun" s after \
+  --platform win32 --record "$rec"
+expect "the unmatched line is stale" 1 "^stale: .*accrun:2 matched nothing in 1 comparisons \(s after\)" \
+  --stale "$t/accrun" "$rec"
+out=$(python3 "$compare" --stale "$t/accrun" "$rec" 2>&1)
+if [ "$(grep -c '^stale:' <<<"$out")" = 1 ]; then passes=$((passes + 1)); else
+  echo "FAIL: only line 2 is stale"; echo "$out" | sed 's/^/    /'; fails=$((fails + 1)); fi
+head -1 "$t/accrun" >"$t/accused"
+expect "no stale line" 0 "" --stale "$t/accused" "$rec"
+
 echo "wine_compare: $passes passed, $fails failed"
 [ "$fails" = 0 ]

@@ -15,10 +15,21 @@ prints the REG_SZ and REG_DWORD values of DUMP inside SCOPE's scope as
 "KEY<tab>NAME<tab>TYPE<tab>DATA" lines (to set a prefix up like a machine).
 
 Every remaining difference must match a line of ACCEPTED:
-  SCENARIO-GLOB | PHASE-GLOB | REGEX | reason
+  [PLATFORM] SCENARIO-GLOB | PHASE-GLOB | REGEX | reason
 REGEX is searched in "- LINE" (only on the simulated machine) or "+ LINE"
-(only under Wine).  Prints "accepted: ..." for the listed differences and
-"unlisted: ..." for the others; exits 1 when one is unlisted, 2 on bad input.
+(only under Wine); the first matching line counts.  PLATFORM, optional, is
+"win32" (the i386 exe under 32-bit Wine) or "win64" (the 64-bit build under
+wine64): the line then applies only there.  Prints "accepted: ..." for the
+listed differences and "unlisted: ..." for the others; exits 1 when one is
+unlisted, 2 on bad input.
+  --platform P    the Wine platform of the run (without it every line applies)
+  --record FILE   appends what was compared ("ran P SCENARIO PHASE") and the
+                  lines that matched ("used N") to FILE, for --stale
+
+  compare_dumps.py --stale ACCEPTED FILE
+reads the records of a whole run and prints "stale: ..." for every line of
+ACCEPTED that matched nothing although a comparison it applies to ran (as a
+todo_wine that starts passing); exits 1 when there is one.
 """
 import fnmatch
 import re
@@ -126,17 +137,65 @@ def differences(a, b):
     return result
 
 
+PLATFORMS = ("win32", "win64")
+PLATFORM_RE = re.compile(r"^\[([^\]]*)\] +")
+
+
+class Rule:
+    def __init__(self, number, platform, scenario, phase, regex, reason):
+        self.number, self.platform, self.scenario, self.phase = number, platform, scenario, phase
+        self.regex, self.reason = regex, reason
+
+    def applies(self, platform, scenario, phase):
+        return (not self.platform or not platform or self.platform == platform) \
+            and fnmatch.fnmatchcase(scenario, self.scenario) and fnmatch.fnmatchcase(phase, self.phase)
+
+
 def read_accepted(path):
     rules = []
     for number, raw in enumerate(open(path, encoding="utf-8"), 1):
         line = raw.strip()
         if not line or line.startswith("#"):
             continue
+        platform = None
+        m = PLATFORM_RE.match(line)
+        if m:
+            platform = m.group(1)
+            if platform not in PLATFORMS:
+                raise ValueError(f"{path}:{number}: platform [{platform}]: expected one of {PLATFORMS}")
+            line = line[m.end():]
         parts = [p.strip() for p in line.split(" | ", 3)]
         if len(parts) != 4:
-            raise ValueError(f"{path}:{number}: expected SCENARIO | PHASE | REGEX | reason")
-        rules.append((parts[0], parts[1], re.compile(parts[2]), parts[3]))
+            raise ValueError(f"{path}:{number}: expected SCENARIO | PHASE | REGEX | reason, after an optional [PLATFORM]")
+        rules.append(Rule(number, platform, parts[0], parts[1], re.compile(parts[2]), parts[3]))
     return rules
+
+
+def stale(accepted_path, record_path):
+    """The rules that matched nothing in comparisons they apply to."""
+    rules = read_accepted(accepted_path)
+    ran, used = set(), set()
+    with open(record_path, encoding="utf-8") as f:
+        for raw in f:
+            fields = raw.rstrip("\n").split("\t")
+            if fields[0] == "ran" and len(fields) == 4:
+                ran.add(tuple(fields[1:]))
+            elif fields[0] == "used" and len(fields) == 2:
+                used.add(int(fields[1]))
+            else:
+                raise ValueError(f"{record_path}: bad record: {raw.strip()}")
+    count = 0
+    for rule in rules:
+        if rule.number in used:
+            continue
+        runs = sorted(f"{s} {p}" for platform, s, p in ran if rule.applies(platform, s, p))
+        if runs:
+            count += 1
+            where = f" [{rule.platform}]" if rule.platform else ""
+            print(f"stale: {accepted_path}:{rule.number}{where} matched nothing in "
+                  f"{len(runs)} comparisons ({', '.join(runs[:3])}{', ...' if len(runs) > 3 else ''}): "
+                  f"{rule.reason}")
+    return 1 if count else 0
 
 
 VALUE_RE = re.compile(r'^value (.*?)\\\\("(?:[^"\\]|\\.)*"|@) (REG_SZ|REG_DWORD) (.*)$')
@@ -175,10 +234,25 @@ def main(argv):
         except (OSError, ValueError) as e:
             print(f"compare_dumps: {e}", file=sys.stderr)
             return 2
-    if len(argv) != 7:
+    if len(argv) == 4 and argv[1] == "--stale":
+        try:
+            return stale(argv[2], argv[3])
+        except (OSError, ValueError, re.error) as e:
+            print(f"compare_dumps: {e}", file=sys.stderr)
+            return 2
+    args, options = [], {"--platform": "", "--record": ""}
+    rest = argv[1:]
+    while rest:
+        if rest[0] in options and len(rest) > 1:
+            options[rest[0]] = rest[1]
+            rest = rest[2:]
+        else:
+            args.append(rest.pop(0))
+    if len(args) != 6 or (options["--platform"] and options["--platform"] not in PLATFORMS):
         print(__doc__, file=sys.stderr)
         return 2
-    scope, sim_path, wine_path, accepted_path, scenario, phase = argv[1:]
+    scope, sim_path, wine_path, accepted_path, scenario, phase = args
+    platform = options["--platform"]
     try:
         sim = read_dump(sim_path)
         wine = read_dump(wine_path)
@@ -190,18 +264,20 @@ def main(argv):
         print(f"compare_dumps: {e}", file=sys.stderr)
         return 2
     unlisted = 0
+    used = []
     for section, line in diffs:
-        reason = None
-        for sglob, pglob, regex, why in rules:
-            if fnmatch.fnmatchcase(scenario, sglob) and fnmatch.fnmatchcase(phase, pglob) \
-                    and regex.search(line):
-                reason = why
-                break
-        if reason is None:
+        rule = next((r for r in rules if r.applies(platform, scenario, phase) and r.regex.search(line)),
+                    None)
+        if rule is None:
             unlisted += 1
             print(f"unlisted: {scenario} {phase} [{section}] {line}")
         else:
-            print(f"accepted: {scenario} {phase} [{section}] {line}  ({reason})")
+            used.append(rule.number)
+            print(f"accepted: {scenario} {phase} [{section}] {line}  ({rule.reason})")
+    if options["--record"]:
+        with open(options["--record"], "a", encoding="utf-8") as f:
+            f.write(f"ran\t{platform}\t{scenario}\t{phase}\n")
+            f.writelines(f"used\t{n}\n" for n in sorted(set(used)))
     return 1 if unlisted else 0
 
 

@@ -2,7 +2,9 @@
 # Runs every end-to-end scenario of tests/wine/scenarios under Wine, each
 # also on a simulated machine, and prints the summary line
 #   wine: <n> scenarios, <n> checks passed, <n> failed, <n> accepted differences
-# followed by the accepted differences.
+# followed by the accepted differences.  A line of accepted-differences.txt
+# that matched nothing although scenarios it names ran is "stale" and fails
+# the run.
 #   run.sh [SCENARIO-FUNCTION...]   only these (default: all)
 # Environment: SOURCE_DIR, BINARY_DIR (the host build: varsetup, winsim),
 # WINDOWS_DIR32 / WINDOWS_DIR64 (the Windows build: VARSETUP.EXE, tools/;
@@ -66,12 +68,15 @@ trap cleanup EXIT
 start=$SECONDS
 start_xvfb
 make_template
+ACCEPTED_RECORD=$WORK/accepted-use.txt
 for scenario in "${SCENARIO_LIST[@]}"; do
   "$scenario" || check "scenario ran to its end" false
 done
+check_stale_accepted
 
 echo "wine: $SCENARIOS scenarios, $CHECKS_PASSED checks passed, $CHECKS_FAILED failed, ${#ACCEPTED_SEEN[@]} accepted differences ($EXE_NOTE)"
 for line in "${ACCEPTED_SEEN[@]}"; do echo "  accepted: $line"; done
+for line in "${STALE_SEEN[@]}"; do echo "  stale: $line"; done
 for line in "${WINSIM_ONLY[@]}"; do echo "  winsim-only: $line"; done
 for line in "${SKIPPED[@]}"; do echo "  skipped: $line"; done
 for line in "${FAILURES[@]}"; do echo "  failed: $line"; done

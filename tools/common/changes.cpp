@@ -9,15 +9,10 @@
 #include <set>
 
 #include "changes.h"
+#include "dump_format.h"
+#include "restart_queue.h"
 
 namespace winsim {
-
-namespace dump_internal {
-std::string TypeNameOf(uint32_t type);
-std::string DataText(uint32_t type, const std::vector<uint8_t> &data);
-std::string ProfileLineText(const std::string &line);
-std::vector<std::string> Devices(const MachineSnapshot &s);
-}  // namespace dump_internal
 
 namespace {
 
@@ -38,6 +33,7 @@ struct RestartMove {
   // that was there before the run, such as the live file a backup move
   // takes aside), "missing" (nothing there: the move will do nothing).
   const char *source_kind = "missing";
+  std::string ignored;  // why the start passes over it ("" = it acts)
 };
 
 struct ValueChange {
@@ -77,11 +73,6 @@ std::string Upper(std::string s) {
   for (char &c : s)
     if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
   return s;
-}
-
-std::string Trim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t\r\n"), e = s.find_last_not_of(" \t\r\n");
-  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
 }
 
 // Lines of `after` not matched by a line of `before` (multiset difference,
@@ -152,28 +143,27 @@ void AddRestartMove(const MachineSnapshot &before, const MachineSnapshot &after,
   c->restart.push_back(m);
 }
 
-// WININIT.INI [rename] lines the run added ("TARGET=SOURCE", "NUL=SOURCE"),
-// relative names meaning the Windows directory as WININIT does.
-void CompareRestart(const MachineSnapshot &before, const MachineSnapshot &after, Changes *c) {
-  auto lines = [](const MachineSnapshot &s) {
+// The restart steps the run added, read as the start reads them
+// (restart_queue.h): WININIT.INI's [rename] lines, then the pending list.
+// Only the list of the machine's family is read at its start.
+void CompareRestart(const MachineSnapshot &before, const MachineSnapshot &after,
+                    const ReportContext &context, Changes *c) {
+  auto renames = [](const MachineSnapshot &s) {
     auto it = s.profiles.find("WININIT.INI");
-    std::vector<std::string> renames;
-    if (it == s.profiles.end()) return renames;
-    bool inRename = false;
-    for (const std::string &raw : it->second) {
-      std::string line = Trim(raw);
-      if (!line.empty() && line[0] == '[') inRename = Upper(line) == "[RENAME]";
-      else if (inRename && line.find('=') != std::string::npos && line[0] != ';')
-        renames.push_back(line);
-    }
-    return renames;
+    std::vector<std::string> keyed;
+    if (it == s.profiles.end()) return keyed;
+    for (const WininitLine &line : WininitRenames(it->second))
+      keyed.push_back(line.target + '\n' + line.source + '\n' + line.ignored);
+    return keyed;
   };
-  for (const std::string &line : Added(lines(before), lines(after))) {
+  for (const std::string &line : Added(renames(before), renames(after))) {
     RestartMove m;
-    size_t eq = line.find('=');
-    m.target = Trim(line.substr(0, eq));
-    m.source = Trim(line.substr(eq + 1));
-    if (Upper(m.target) == "NUL") m.target.clear();
+    size_t first = line.find('\n'), second = line.find('\n', first + 1);
+    m.target = line.substr(0, first);
+    m.source = line.substr(first + 1, second - first - 1);
+    m.ignored = line.substr(second + 1);
+    if (m.ignored.empty() && context.restartReads == RestartReads::kPendingList)
+      m.ignored = "WININIT.INI is not read at the start of the NT family";
     // WININIT replaces an existing target; say whether there is one.
     m.replace = !m.target.empty() && FindFile(after, m.target);
     m.via = "WININIT.INI";
@@ -189,6 +179,8 @@ void CompareRestart(const MachineSnapshot &before, const MachineSnapshot &after,
     m.replace = !target.empty() && target[0] == '!';
     m.target = StripNtPrefix(m.replace ? target.substr(1) : target);
     m.via = "pending";
+    if (context.restartReads == RestartReads::kWininit)
+      m.ignored = "the pending list is not read at the start of the 9x family";
     AddRestartMove(before, after, m, c);
   }
 }
@@ -212,15 +204,15 @@ void CompareRegistry(const MachineSnapshot &before, const MachineSnapshot &after
         old->second.data == v.second.data)
       continue;
     auto kn = SplitValue(v.first);
-    c->written.push_back({kn.first, kn.second, TypeNameOf(v.second.type),
-                          DataText(v.second.type, v.second.data)});
+    c->written.push_back({kn.first, kn.second, TypeName(v.second.type),
+                          FormatData(v.second.type, v.second.data)});
   }
   for (const auto &v : before.values) {
     if (after.values.count(v.first)) continue;
     auto kn = SplitValue(v.first);
     if (!newKeys.count(kn.first)) continue;  // gone with its key
-    c->valuesRemoved.push_back({kn.first, kn.second, TypeNameOf(v.second.type),
-                                DataText(v.second.type, v.second.data)});
+    c->valuesRemoved.push_back({kn.first, kn.second, TypeName(v.second.type),
+                                FormatData(v.second.type, v.second.data)});
   }
 }
 
@@ -266,8 +258,8 @@ void CompareProfiles(const MachineSnapshot &before, const MachineSnapshot &after
 void CompareDevices(const MachineSnapshot &before, const MachineSnapshot &after, Changes *c) {
   std::map<std::string, std::string> old;  // instance -> line
   auto instance = [](const std::string &line) { return line.substr(7, line.find(' ', 7) - 7); };
-  for (const std::string &line : Devices(before)) old[instance(line)] = line;
-  for (const std::string &line : Devices(after)) {
+  for (const std::string &line : DeviceLines(before)) old[instance(line)] = line;
+  for (const std::string &line : DeviceLines(after)) {
     auto it = old.find(instance(line));
     if (it == old.end()) c->devices.push_back({line, true});
     else if (it->second != line) c->devices.push_back({line, false});
@@ -305,10 +297,11 @@ void ReadJournal(const MachineSnapshot &before, const MachineSnapshot &after, Ch
   }
 }
 
-Changes Compare(const MachineSnapshot &before, const MachineSnapshot &after) {
+Changes Compare(const MachineSnapshot &before, const MachineSnapshot &after,
+                const ReportContext &context) {
   Changes c;
   CompareFiles(before, after, &c);
-  CompareRestart(before, after, &c);
+  CompareRestart(before, after, context, &c);
   CompareRegistry(before, after, &c);
   CompareProfiles(before, after, &c);
   CompareDevices(before, after, &c);
@@ -453,7 +446,7 @@ std::string AnsiToUtf8(const std::string &text, unsigned codePage) {
 
 std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapshot &after,
                               const ReportContext &context) {
-  Changes c = Compare(before, after);
+  Changes c = Compare(before, after, context);
   unsigned cp = context.codePage;
   auto path = [&](const std::string &p) { return AnsiToUtf8(p, cp); };
   std::string out;
@@ -479,8 +472,12 @@ std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapsh
     std::string source = kind == "missing" ? " (no file there now)"
                          : kind == "folder" ? " (a folder)"
                          : " (" + kind + (kind == "live" ? " file, " : ", ") + Bytes(m.size) + ")";
-    if (m.target.empty())
-      lines.push_back("delete  " + path(m.source) + " [" + m.via + "]");
+    if (!m.ignored.empty())
+      lines.push_back("skip    " + path(RestartStepText(m.source, m.target)) + " [" + m.via +
+                      "]: " + m.ignored);
+    else if (m.target.empty())
+      lines.push_back("delete  " + path(m.source) + (kind == "missing" ? source : "") + " [" +
+                      m.via + "]");
     else
       lines.push_back((m.replace ? "replace " : "move    ") + path(m.target) + " <- " +
                       path(m.source) + source + " [" + m.via + "]");
@@ -498,7 +495,7 @@ std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapsh
   lines.clear();
   for (const auto &p : c.profiles)
     for (const auto &d : p.diff)
-      lines.push_back(p.file + " " + d.first + Readable(ProfileLineText(d.second), cp));
+      lines.push_back(p.file + " " + d.first + Readable(ProfileBody(d.second), cp));
   section("Profile files", lines);
   lines.clear();
   for (const auto &d : c.devices)
@@ -518,7 +515,7 @@ std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapsh
 
 std::string FormatChangesJson(const MachineSnapshot &before, const MachineSnapshot &after,
                               const ReportContext &context) {
-  Changes c = Compare(before, after);
+  Changes c = Compare(before, after, context);
   unsigned cp = context.codePage;
   auto text = [cp](const std::string &s) { return Json(AnsiToUtf8(s, cp)); };
   auto file = [&](const FileChange &f) {
@@ -542,7 +539,8 @@ std::string FormatChangesJson(const MachineSnapshot &before, const MachineSnapsh
                   ", \"replace\": " + JsonBool(m.replace) + ", \"via\": " + Json(m.via) +
                   ", \"sourceKind\": " + Json(m.source_kind) +
                   ", \"staged\": " + JsonBool(std::string(m.source_kind) == "staged") +
-                  ", \"size\": " + std::to_string(m.size) + "}";
+                  ", \"size\": " + std::to_string(m.size) + ", \"ignored\": " +
+                  (m.ignored.empty() ? std::string("null") : text(m.ignored)) + "}";
          }) + ",\n";
   auto key = [&](const std::string &k) { return text(k); };
   out += "  \"keysCreated\": " + JsonArray(c.keysCreated, key) + ",\n";

@@ -21,8 +21,13 @@ namespace winsim {
 struct NotDone {
   std::string step, reason;
 };
+// Which restart list the machine's start reads: WININIT.INI on the 9x
+// family, the pending list on the NT family; both when the family is not
+// known (Wine's start reads both).
+enum class RestartReads { kBoth, kWininit, kPendingList };
 struct ReportContext {
   unsigned codePage = 1252;
+  RestartReads restartReads = RestartReads::kBoth;
   std::vector<NotDone> notDone;
 };
 std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapshot &after,

@@ -146,6 +146,8 @@ int main(int argc, char **argv) {
     }
     winsim::ReportContext context;
     context.codePage = config.codePage;
+    context.restartReads =
+        config.Is9x() ? winsim::RestartReads::kWininit : winsim::RestartReads::kPendingList;
     context.notDone = NotDoneOf(config, after, code);
     std::string text = o.report == "json" ? winsim::FormatChangesJson(before, after, context)
                                           : winsim::FormatChangesText(before, after, context);

@@ -279,11 +279,13 @@ Result CmdRestart(const Invocation &in, std::string *error) {
   std::vector<winsim::RestartSkipped> skipped;
   bool ok = winsim::RestartMachine(error, &skipped);
   unsigned codePage = winsim::Config().codePage;
+  bool is9x = winsim::Config().Is9x();
   winsim::Detach();
   // What the restart completed: the staged files taking their live names.
   if (!ok || !winsim::TakeSnapshot(in.operands[0], &after, error)) return Result::Failed;
   winsim::ReportContext context;
   context.codePage = codePage;
+  context.restartReads = is9x ? winsim::RestartReads::kWininit : winsim::RestartReads::kPendingList;
   for (const winsim::RestartSkipped &s : skipped)
     context.notDone.push_back({s.what + " [" + s.via + "]", s.reason});
   if (report == in.options.end()) {
