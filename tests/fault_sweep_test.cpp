@@ -426,7 +426,8 @@ TEST_P(FaultSweep, EveryCallOfAFullRunFailsOnce) {
 
 INSTANTIATE_TEST_SUITE_P(Templates, FaultSweep,
                          ::testing::Values("win95", "win98", "winme", "nt40", "win2k", "winxp",
-                                           "win10", "win10-64", "win7-64", "win95+ro", "win98+ro",
+                                           "win10", "win10-64", "win7-64", "win98-ja", "winxp-ja",
+                                           "win10-utf8", "win95+ro", "win98+ro",
                                            "winme+ro", "nt40+ro", "win2k+ro", "winxp+ro", "win10+ro",
                                            "win10-64+ro", "win7-64+ro"),
                          [](const ::testing::TestParamInfo<std::string> &info) {
