@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The main job: runs the installer on a bundled Windows 98 and Windows XP
-# machine (simulated), as the application's setup would start it, and shows
-# what it changed; then restarts each machine and shows what the restart
-# completed.  Installs the build dependencies and builds the Linux tools
+# The main job: runs the installer on a bundled Windows 98, Windows XP and
+# 64-bit Windows 10 machine (simulated), as the application's setup would
+# start it, and shows what it changed and what it did not do; then restarts
+# each machine and shows what the restart completed.  Installs the build dependencies and builds the Linux tools
 # first.  The machines are left in build/demo/ for a closer look.
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -15,9 +15,9 @@ manuals=korvix
 rm -rf build/demo
 mkdir -p build/demo
 status=0
-for template in ${DEMO_TEMPLATES:-win98 winxp}; do
+for template in ${DEMO_TEMPLATES:-win98 winxp win10-64}; do
   machine=build/demo/$template
-  build/host/winsim new "$machine" --template "$template" --payload v2 --disc D
+  build/host/winsim new "$machine" --template "$template" --payload v2 --disc D >/dev/null
   echo "=================================================================="
   echo "$template: VARSETUP.EXE \"$app\" $manuals"
   echo "=================================================================="

@@ -214,7 +214,8 @@ class JsonChecker {
     if (!Eat('"')) return false;
     while (i_ < s_.size() && s_[i_] != '"') {
       unsigned char c = s_[i_++];
-      if (c < 32 || c >= 127) return false;
+      if (c < 32 || c == 127) return false;
+      if (c > 127 && !Utf8Tail(c)) return false;
       if (c == '\\') {
         if (i_ >= s_.size()) return false;
         char e = s_[i_++];
@@ -227,6 +228,14 @@ class JsonChecker {
       }
     }
     return Eat('"');
+  }
+  // The continuation bytes of a UTF-8 character that starts with `lead`.
+  bool Utf8Tail(unsigned char lead) {
+    int more = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2
+               : lead >= 0xF0 && lead <= 0xF4 ? 3 : -1;
+    for (int k = 0; k < more; ++k)
+      if (i_ >= s_.size() || (static_cast<unsigned char>(s_[i_++]) & 0xC0) != 0x80) return false;
+    return more > 0;
   }
   template <typename F>
   bool List(char open, char close, F item) {
@@ -277,7 +286,8 @@ TEST(ChangeReport, ListsFilesValuesRestartMovesBoxesAndExitCode) {
   EXPECT_NE(text.find("  set          HKLM\\SOFTWARE\\Varentel\\Kernel \"Blob\" = REG_BINARY hex:00,9f\n"),
             std::string::npos)
       << text;
-  EXPECT_NE(text.find("Message boxes\n  \"Setup\": \"Caf\\xe9 \\\"done\\\"\"\n"), std::string::npos)
+  // Texts in the machine's code page (1252 here) are shown as UTF-8.
+  EXPECT_NE(text.find("Message boxes\n  \"Setup\": \"Caf\xc3\xa9 \\\"done\\\"\"\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("Exit code: 3\n"), std::string::npos) << text;
   EXPECT_EQ("No changes.\n", winsim::FormatChangesText(after, after));
@@ -292,7 +302,7 @@ TEST(ChangeReport, ListsFilesValuesRestartMovesBoxesAndExitCode) {
                       "\"type\": \"REG_BINARY\", \"data\": \"hex:00,9f\"}"),
             std::string::npos)
       << json;
-  EXPECT_NE(json.find("{\"caption\": \"Setup\", \"text\": \"Caf\\u00e9 \\\"done\\\"\", \"flags\": "
+  EXPECT_NE(json.find("{\"caption\": \"Setup\", \"text\": \"Caf\xc3\xa9 \\\"done\\\"\", \"flags\": "
                       "\"0x00000040\"}"),
             std::string::npos)
       << json;
@@ -314,6 +324,30 @@ TEST(ChangeReport, PendingMovesAddedByTheRunAreTheRestartMoves) {
             std::string::npos)
       << text;
   EXPECT_EQ(std::string::npos, text.find("C:\\OLD [pending]")) << text;  // was there before
+}
+
+}  // namespace
+
+namespace {
+
+// The report's decoding of code-page bytes: whole characters, the lead byte
+// whose second byte is a backslash, bytes that start no character.
+TEST(ChangeReport, NamesAreDecodedThroughTheMachinesCodePage) {
+  struct Case {
+    unsigned codePage;
+    const char *bytes, *utf8;
+  } cases[] = {
+      {1252, "Caf\xe9 \x80", "Caf\xc3\xa9 \xe2\x82\xac"},
+      {1252, "\x81\x8d", "\xc2\x81\xc2\x8d"},                    // unassigned: the C1 controls
+      {932, "C:\\\x83\x5c\x83\x74\x83\x67\\", "C:\\\xe3\x82\xbd\xe3\x83\x95\xe3\x83\x88\\"},
+      {932, "A\x83", "A\xef\xbf\xbd"},                           // a lead byte at the end
+      {936, "\xd6\xd0", "\xe4\xb8\xad"},
+      {949, "\xc7\xd1", "\xed\x95\x9c"},
+      {950, "\xa4\xa4", "\xe4\xb8\xad"},
+      {65001, "\xe4\xb8\xad\xff!", "\xe4\xb8\xad\xef\xbf\xbd!"},  // a byte of no sequence
+  };
+  for (const Case &c : cases)
+    EXPECT_EQ(c.utf8, winsim::AnsiToUtf8(c.bytes, c.codePage)) << c.codePage << " " << c.bytes;
 }
 
 }  // namespace

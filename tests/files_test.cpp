@@ -377,7 +377,8 @@ TEST(GetDriveType, FollowsTheMachineAndWantsARoot) {
   EXPECT_EQ(UINT(DRIVE_CDROM), GetDriveTypeA("D:\\"));  // also without a disc
   EXPECT_EQ(UINT(DRIVE_REMOVABLE), GetDriveTypeA("A:\\"));
   EXPECT_EQ(UINT(DRIVE_NO_ROOT_DIR), GetDriveTypeA("Q:\\"));
-  EXPECT_EQ(UINT(DRIVE_NO_ROOT_DIR), GetDriveTypeA("C:"));
+  EXPECT_EQ(UINT(DRIVE_FIXED), GetDriveTypeA("C:"));  // the backslash is not needed
+  EXPECT_EQ(UINT(DRIVE_NO_ROOT_DIR), GetDriveTypeA("Q:"));
   EXPECT_EQ(UINT(DRIVE_NO_ROOT_DIR), GetDriveTypeA("C:\\WINDOWS\\"));
 }
 

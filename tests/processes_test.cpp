@@ -231,4 +231,52 @@ TEST_F(PsapiTest, GetProcAddressHandsOutOnlyWhatTheMachineListsForTheLibrary) {
   FreeLibrary(lib);
 }
 
+// Every process starts with kernel32 and the program's imports mapped: a
+// bare name finds them, a load hands out the same handle and releasing it
+// unmaps nothing, and the system copy exports the entry points winsim
+// implements, where a planted copy of the same name exports nothing.
+TEST(StartModules, KernelAndImportsAreThereFromTheStartOnEveryFamily) {
+  for (const char *name : {"win95", "nt40", "winxp", "win7-64"}) {
+    SCOPED_TRACE(name);
+    TestMachine m(name);
+    HMODULE k = GetModuleHandleA("kernel32");
+    ASSERT_NE(nullptr, k);
+    EXPECT_EQ(k, GetModuleHandleA("KERNEL32.DLL"));
+    EXPECT_NE(nullptr, GetModuleHandleA("advapi32"));
+    EXPECT_NE(nullptr, GetModuleHandleA("User32.dll"));
+    SetLastError(kStale);
+    EXPECT_EQ(nullptr, GetModuleHandleA("kernel32."));  // the dot: a name without extension
+    EXPECT_EQ(DWORD(ERROR_MOD_NOT_FOUND), GetLastError());
+    const winsim::MachineConfig &c = winsim::Config();
+    char path[MAX_PATH];
+    ASSERT_NE(0u, GetModuleFileNameA(k, path, sizeof path));
+    EXPECT_EQ(winsim::PathKey((c.wow64 ? winsim::Wow64SystemDir() : c.systemDir) + "\\KERNEL32.DLL"),
+              winsim::PathKey(path));
+    EXPECT_EQ(AsFarProc(&GetDriveTypeA), GetProcAddress(k, "GetDriveTypeA"));
+    EXPECT_EQ(AsFarProc(&RegOpenKeyExA), GetProcAddress(GetModuleHandleA("advapi32"), "RegOpenKeyExA"));
+    EXPECT_EQ(k, LoadLibraryA("kernel32"));
+    EXPECT_TRUE(FreeLibrary(k));
+    EXPECT_TRUE(FreeLibrary(k));
+    EXPECT_EQ(0u, winsim::LoadedModuleCount());
+    EXPECT_EQ(k, GetModuleHandleA("kernel32"));
+
+    std::string planted = c.program.substr(0, c.program.rfind('\\')) + "\\KERNEL32.DLL";
+    m.Write(planted, "MZ");
+    HMODULE copy = LoadLibraryA(planted.c_str());
+    ASSERT_NE(nullptr, copy);
+    EXPECT_NE(k, copy);
+    SetLastError(kStale);
+    EXPECT_EQ(nullptr, GetProcAddress(copy, "GetDriveTypeA"));
+    EXPECT_EQ(DWORD(ERROR_PROC_NOT_FOUND), GetLastError());
+    EXPECT_TRUE(FreeLibrary(copy));
+    SetLastError(kStale);
+    EXPECT_EQ(nullptr, GetProcAddress(copy, "GetDriveTypeA"));  // unmapped
+    EXPECT_EQ(DWORD(ERROR_MOD_NOT_FOUND), GetLastError());
+    SetLastError(kStale);
+    EXPECT_EQ(0u, GetModuleFileNameA(copy, path, sizeof path));
+    EXPECT_EQ(DWORD(ERROR_MOD_NOT_FOUND), GetLastError());
+    EXPECT_EQ(nullptr, GetProcAddress(k, reinterpret_cast<LPCSTR>(uintptr_t(1))));  // an ordinal
+  }
+}
+
 }  // namespace

@@ -1333,11 +1333,23 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR hardwareId, LPCSTR f
 }  // extern "C"
 
 namespace {
-// GetProcAddress hands this out when the machine's newdev.dll exports it.
+// GetProcAddress hands these out where the machine's [libraries] lists them:
+// the driver update in newdev.dll, the device functions in setupapi.dll.
 struct RegisterNewDev {
   RegisterNewDev() {
     winsim::RegisterEntryPoint("UpdateDriverForPlugAndPlayDevicesA",
                                winsim::AsProc(&UpdateDriverForPlugAndPlayDevicesA));
+    winsim::RegisterEntryPoint("SetupDiGetClassDevsA", winsim::AsProc(&SetupDiGetClassDevsA));
+    winsim::RegisterEntryPoint("SetupDiEnumDeviceInfo", winsim::AsProc(&SetupDiEnumDeviceInfo));
+    winsim::RegisterEntryPoint("SetupDiGetDeviceRegistryPropertyA",
+                               winsim::AsProc(&SetupDiGetDeviceRegistryPropertyA));
+    winsim::RegisterEntryPoint("SetupDiSetDeviceRegistryPropertyA",
+                               winsim::AsProc(&SetupDiSetDeviceRegistryPropertyA));
+    winsim::RegisterEntryPoint("SetupDiGetINFClassA", winsim::AsProc(&SetupDiGetINFClassA));
+    winsim::RegisterEntryPoint("SetupDiCreateDeviceInfoList", winsim::AsProc(&SetupDiCreateDeviceInfoList));
+    winsim::RegisterEntryPoint("SetupDiCreateDeviceInfoA", winsim::AsProc(&SetupDiCreateDeviceInfoA));
+    winsim::RegisterEntryPoint("SetupDiCallClassInstaller", winsim::AsProc(&SetupDiCallClassInstaller));
+    winsim::RegisterEntryPoint("SetupDiDestroyDeviceInfoList", winsim::AsProc(&SetupDiDestroyDeviceInfoList));
   }
 } registerNewDev;
 }  // namespace

@@ -723,11 +723,14 @@ UINT WINAPI GetDriveTypeA(LPCSTR root) {
     SetLastError(e);
     return DRIVE_UNKNOWN;
   }
-  // NULL asks for the current directory's drive.  Otherwise Windows wants a
-  // root with its trailing backslash ("C:\"); anything else has no root
-  // directory (Wine is more lenient and accepts "C:" and "C:\windows\").
+  // NULL asks for the current directory's drive.  Otherwise a root: "C:\",
+  // or "C:" without its backslash, which the documentation calls required
+  // but Windows accepts (Wine's conformance test expects the drive's type
+  // for it on every Windows version); anything else has no root directory
+  // (Wine is more lenient and also accepts "C:\windows\").
   std::string r = root ? std::string(root) : Config().currentDir.substr(0, 3);
-  if (r.size() != 3 || !isalpha((unsigned char)r[0]) || r[1] != ':' || !IsSeparator(r[2]))
+  if (r.size() < 2 || r.size() > 3 || !isalpha((unsigned char)r[0]) || r[1] != ':' ||
+      (r.size() == 3 && !IsSeparator(r[2])))
     return DRIVE_NO_ROOT_DIR;
   auto it = Config().drives.find(char(toupper((unsigned char)r[0])));
   if (it == Config().drives.end()) return DRIVE_NO_ROOT_DIR;

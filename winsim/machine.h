@@ -92,7 +92,13 @@ std::string TemplateDir(const std::string &name);
 // family carries out WININIT.INI [rename] (then renames it WININIT.BAK), the
 // NT family the PendingFileRenameOperations pairs (then deletes the value).
 // Appends "restart" to the journal.  False only when no machine is attached.
-bool RestartMachine(std::string *error);
+// `skipped`, when given, receives each move or deletion that did nothing.
+struct RestartSkipped {
+  std::string via;     // "WININIT.INI" or "pending"
+  std::string what;    // "TARGET <- SOURCE" or "delete SOURCE"
+  std::string reason;  // "source missing", "target read-only", ...
+};
+bool RestartMachine(std::string *error, std::vector<RestartSkipped> *skipped = nullptr);
 
 // ---- paths ----
 
@@ -201,6 +207,15 @@ template <typename Function>
 FARPROC AsProc(Function* function) {
   return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
+// The module handle of the program's exe (its preferred base), which
+// GetModuleHandleA(NULL) returns.
+const uintptr_t kProgramModule = 0x00400000;
+// The module handle of a system DLL every process has mapped from the start
+// ("KERNEL32.DLL"), 0 for another name.
+uintptr_t StartModuleBase(const std::string& fileName);
+// The file of a module of the program's process (null: the exe); false when
+// `module` is none.
+bool ModuleFileName(HMODULE module, std::string* path);
 // Libraries still loaded (a test checks every load was released).
 size_t LoadedModuleCount();
 void ResetModules();

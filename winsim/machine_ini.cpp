@@ -112,6 +112,8 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
   std::string line, section;
   int number = 0;
   bool sawSystem = false, sawVersion = false;
+  int systemLine = 0;             // where [system] begins
+  std::vector<int> processLines;  // where each process is given
   auto fail = [&](const std::string &message) {
     *error = file + ":" + std::to_string(number) + ": " + message;
     return false;
@@ -130,6 +132,7 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
       bool ok = false;
       for (const char *k : known) ok = ok || section == k;
       if (!ok) return fail("unknown section [" + section + "]");
+      if (section == "system" && !sawSystem) systemLine = number;
       sawSystem = sawSystem || section == "system";
       continue;
     }
@@ -226,16 +229,20 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
         p.image.resize(bar);
       }
       c.processes.push_back(p);
+      processLines.push_back(number);
     }
   }
-  for (const SimProcess &p : c.processes)
-    if (p.native64 && !c.wow64) {
-      number = 0;
-      return fail("process " + std::to_string(p.id) + ": a 64-bit process needs bits=64");
+  for (size_t i = 0; i < c.processes.size(); ++i)
+    if (c.processes[i].native64 && !c.wow64) {
+      number = processLines[i];
+      return fail("process " + std::to_string(c.processes[i].id) +
+                  ": a 64-bit process needs bits=64 in [system]");
     }
   if (!sawSystem || !sawVersion || c.windowsDir.empty() || c.systemDir.empty() ||
       c.program.empty()) {
-    number = 0;
+    // Named at the [system] header, or at the end when there is none.
+    if (systemLine) number = systemLine;
+    if (number == 0) number = 1;  // an empty file
     return fail("[system] needs version, windows, system and program");
   }
   for (const auto &p : paths)

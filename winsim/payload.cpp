@@ -72,6 +72,11 @@ bool PutTree(const fs::path &from, const std::string &to, bool recurse, std::str
   return !ec;
 }
 
+std::string ProgramFolder() {
+  const std::string &program = Config().program;
+  return program.substr(0, FindLastChar(program, "\\"));
+}
+
 }  // namespace
 
 std::string SamplesDir() { return std::string(VARSETUP_SOURCE_DIR) + "/samples"; }
@@ -83,21 +88,33 @@ bool InstallPayload(const std::string &version, std::string *error) {
     *error = "no payload \"" + version + "\" in " + shared.string();
     return false;
   }
-  const std::string &program = Config().program;
-  std::string folder = program.substr(0, FindLastChar(program, "\\"));
+  std::string folder = ProgramFolder();
   return PutTree(shared, folder, false, error) && PutTree(own, folder, false, error);
 }
 
-bool InsertDisc(char letter, std::string *error) {
+bool InstallPayloadDir(const std::string &dir, std::string *error) {
+  if (!fs::is_directory(dir)) {
+    *error = "--payload: " + dir + " is not a folder";
+    return false;
+  }
+  return PutTree(dir, ProgramFolder(), true, error);
+}
+
+bool InsertDisc(char letter, std::string *error, const std::string &dir) {
   letter = static_cast<char>(toupper(static_cast<unsigned char>(letter)));
   auto drive = Config().drives.find(letter);
   if (drive == Config().drives.end() || drive->second != DriveKind::Cdrom) {
     *error = std::string("drive ") + letter + ": is not a CD-ROM drive";
     return false;
   }
+  if (!dir.empty() && !fs::is_directory(dir)) {
+    *error = "--disc: " + dir + " is not a folder";
+    return false;
+  }
   std::error_code ec;
   fs::create_directories(DriveHostDir(letter), ec);
-  return PutTree(fs::path(SamplesDir()) / "disc", std::string(1, letter) + ":", true, error);
+  fs::path from = dir.empty() ? fs::path(SamplesDir()) / "disc" : fs::path(dir);
+  return PutTree(from, std::string(1, letter) + ":", true, error);
 }
 
 }  // namespace winsim

@@ -17,9 +17,12 @@ std::string SamplesDir();
 // name (in any letter case) are overwritten.  False with a message when the
 // version is unknown or a file cannot be written.
 bool InstallPayload(const std::string &version, std::string *error);
-// Copies samples/disc/ onto drive `letter` of the attached machine, which
-// must be a CD-ROM drive.
-bool InsertDisc(char letter, std::string *error);
+// Copies the files of the host folder `dir` (with its subfolders), a
+// packager's own release, beside the program in the same way.
+bool InstallPayloadDir(const std::string &dir, std::string *error);
+// Copies samples/disc/ (or the host folder `dir`, laid out like the disc)
+// onto drive `letter` of the attached machine, which must be a CD-ROM drive.
+bool InsertDisc(char letter, std::string *error, const std::string &dir = std::string());
 
 }  // namespace winsim
 

@@ -62,9 +62,9 @@ const SimProcess *FindProcess(DWORD id) {
 }
 
 // Module handles of a process: the exe is mapped at its preferred base; a
-// process also has ntdll (NT only) and kernel32 loaded.  Only the exe's
-// handle and the count matter to callers that ask for the first module.
-const uintptr_t kExeModule = 0x00400000;
+// process also has ntdll (NT only) and kernel32 loaded, at the bases the
+// program's own process has them.  Only the exe's handle and the count
+// matter to callers that ask for the first module.
 
 struct SimModule {
   uintptr_t handle;
@@ -73,9 +73,10 @@ struct SimModule {
 
 std::vector<SimModule> ModulesOf(const SimProcess &p) {
   const MachineConfig &c = Config();
-  std::vector<SimModule> modules{{kExeModule, p.image}};
-  if (c.platform == VER_PLATFORM_WIN32_NT) modules.push_back({0x7C900000, c.systemDir + "\\ntdll.dll"});
-  modules.push_back({0x7C800000, c.systemDir + "\\kernel32.dll"});
+  std::vector<SimModule> modules{{kProgramModule, p.image}};
+  if (c.platform == VER_PLATFORM_WIN32_NT)
+    modules.push_back({StartModuleBase("NTDLL.DLL"), c.systemDir + "\\ntdll.dll"});
+  modules.push_back({StartModuleBase("KERNEL32.DLL"), c.systemDir + "\\kernel32.dll"});
   return modules;
 }
 
@@ -261,13 +262,20 @@ BOOL WINAPI EnumProcessModules(HANDLE process, HMODULE *modules, DWORD cb, DWORD
     SetLastError(ERROR_PARTIAL_COPY);
     return FALSE;
   }
-  if (!bytesNeeded || (!modules && cb >= sizeof(HMODULE))) {
+  if (!modules && cb >= sizeof(HMODULE)) {
     SetLastError(ERROR_NOACCESS);
     return FALSE;
   }
+  // The handles are written before the count: without a place for the
+  // count the call fails after filling the array (what the NT versions
+  // Wine's tests ran on do; not confirmed on XP).
   std::vector<SimModule> list = ModulesOf(*p);
   size_t fit = std::min<size_t>(cb / sizeof(HMODULE), list.size());
   for (size_t i = 0; i < fit; ++i) modules[i] = reinterpret_cast<HMODULE>(list[i].handle);
+  if (!bytesNeeded) {
+    SetLastError(ERROR_NOACCESS);
+    return FALSE;
+  }
   *bytesNeeded = DWORD(list.size() * sizeof(HMODULE));
   return TRUE;
 }
@@ -286,7 +294,7 @@ DWORD WINAPI GetModuleFileNameExA(HANDLE process, HMODULE module, LPSTR fileName
     SetLastError(ERROR_PARTIAL_COPY);
     return 0;
   }
-  uintptr_t wanted = module ? reinterpret_cast<uintptr_t>(module) : kExeModule;
+  uintptr_t wanted = module ? reinterpret_cast<uintptr_t>(module) : kProgramModule;
   const std::string *path = nullptr;
   std::vector<SimModule> list = ModulesOf(*p);
   for (const SimModule &m : list)

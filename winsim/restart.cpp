@@ -69,25 +69,37 @@ bool IsShortPath(const std::string &path) {
   return true;
 }
 
+// What the restart left undone: one line per move or deletion that did
+// nothing, with the reason ("" when it was carried out).
+std::vector<RestartSkipped> *restartSkipped = nullptr;
+
+void RestartSkip(const char *via, const std::string &what, const std::string &reason) {
+  if (restartSkipped && !reason.empty())
+    restartSkipped->push_back({via, what, reason});
+}
+
 // Moves `source` over `target`; with `replace` false an existing target
 // stops the move.  Nothing is open yet and the start runs with full rights,
 // so sharing does not matter; a read-only target does where the caller says
-// so (`readOnlyStops`).
-void RestartMove(const std::string &source, const std::string &target, bool replace,
-                 bool readOnlyStops) {
+// so (`readOnlyStops`).  Returns why nothing was moved, "" when it was.
+std::string RestartMove(const std::string &source, const std::string &target, bool replace,
+                        bool readOnlyStops) {
   ResolvedPath src, dst;
-  if (ResolvePath(source.c_str(), &src) != 0 || !src.exists) return;
-  if (ResolvePath(target.c_str(), &dst) != 0) return;
+  if (ResolvePath(source.c_str(), &src) != 0 || !src.exists) return "source missing";
+  if (ResolvePath(target.c_str(), &dst) != 0) return "target folder missing";
   bool sameEntry = PathKey(src.windows) == PathKey(dst.windows);
-  if (dst.exists && !sameEntry && (!replace || dst.isDirectory || src.isDirectory)) return;
+  if (dst.exists && !sameEntry && (dst.isDirectory || src.isDirectory))
+    return dst.isDirectory ? "a folder stands at the target" : "source is a folder";
+  if (dst.exists && !sameEntry && !replace) return "target exists (the move does not replace)";
   if (dst.exists && !sameEntry && readOnlyStops && (StoredAttributes(dst) & FILE_ATTRIBUTE_READONLY))
-    return;
-  internal::MoveEntry(src, dst);
+    return "target read-only";
+  return internal::MoveEntry(src, dst) ? "refused by the file system" : "";
 }
 
-void RestartDelete(const std::string &path) {
+std::string RestartDelete(const std::string &path) {
   ResolvedPath r;
-  if (ResolvePath(path.c_str(), &r) == 0 && r.exists) internal::RemoveEntry(r);
+  if (ResolvePath(path.c_str(), &r) != 0 || !r.exists) return "file missing";
+  return internal::RemoveEntry(r) ? "refused by the file system" : "";
 }
 
 void ProcessWininit() {
@@ -117,13 +129,16 @@ void ProcessWininit() {
     hadEntries = true;
     std::string target = RestartTrim(line.substr(0, eq));
     std::string source = RestartTrim(line.substr(eq + 1));
-    if (!IsShortPath(source)) continue;
-    if (RestartUpper(target) == "NUL")
-      RestartDelete(source);
-    else if (IsShortPath(target))
+    bool erase = RestartUpper(target) == "NUL";
+    std::string what = erase ? "delete " + source : target + " <- " + source;
+    if (!IsShortPath(source) || (!erase && !IsShortPath(target)))
+      RestartSkip("WININIT.INI", what, "not an 8.3 name (WININIT runs under DOS)");
+    else if (erase)
+      RestartSkip("WININIT.INI", what, RestartDelete(source));
+    else
       // A read-only target stays: WININIT.EXE runs under DOS, whose delete
       // refuses a read-only file, and Wine's replacing move refuses one too.
-      RestartMove(source, target, true, true);
+      RestartSkip("WININIT.INI", what, RestartMove(source, target, true, true));
   }
   if (!hadEntries) return;
   ResolvedPath backup;
@@ -158,11 +173,13 @@ void ProcessPendingRenames() {
     std::string source = StripNtPrefix(names[i]);
     std::string target = names[i + 1];
     if (target.empty()) {
-      RestartDelete(source);  // a directory only when it is empty
+      // A directory only when it is empty.
+      RestartSkip("pending", "delete " + source, RestartDelete(source));
       continue;
     }
     bool replace = target[0] == '!';
-    RestartMove(source, StripNtPrefix(replace ? target.substr(1) : target), replace, true);
+    std::string to = StripNtPrefix(replace ? target.substr(1) : target);
+    RestartSkip("pending", to + " <- " + source, RestartMove(source, to, replace, true));
   }
   reg::DeleteValue(key, kPendingValue);
   reg::Save(key);
@@ -170,16 +187,18 @@ void ProcessPendingRenames() {
 
 }  // namespace
 
-bool RestartMachine(std::string *error) {
+bool RestartMachine(std::string *error, std::vector<RestartSkipped> *skipped) {
   if (!Attached()) {
     if (error) *error = "no machine attached";
     return false;
   }
+  restartSkipped = skipped;
   ResetProfileCache();  // the system starts with nothing cached
   if (Config().Is9x())
     ProcessWininit();
   else
     ProcessPendingRenames();
+  restartSkipped = nullptr;
   JournalAppend("restart");
   return true;
 }

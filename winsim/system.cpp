@@ -83,8 +83,14 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size) {
     return 0;
   }
   const winsim::MachineConfig &c = winsim::Config();
-  const std::string &name = c.program;  // only the program's own module is asked for
-  (void)module;
+  std::string name;
+  // A handle that is no module of the process fails with 126 and leaves
+  // the buffer as it was (observed under wine64; Wine's conformance test
+  // expects the failure and the untouched buffer of Windows).
+  if (!winsim::ModuleFileName(module, &name)) {
+    SetLastError(ERROR_MOD_NOT_FOUND);
+    return 0;
+  }
   if (name.size() < size) {
     memcpy(buffer, name.c_str(), name.size() + 1);
     return DWORD(name.size());

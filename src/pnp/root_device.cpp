@@ -52,7 +52,7 @@ DWORD FailureCode(DWORD fallback) {
 // Destroys `set` without changing the code to be reported, leaves `code`
 // and returns whether it is a success.
 bool Finish(HDEVINFO set, DWORD code) {
-  SetupDiDestroyDeviceInfoList(set);
+  SetupApi.destroyDeviceInfoList(set);
   SetLastError(code);
   return code == ERROR_SUCCESS;
 }
@@ -66,7 +66,7 @@ ReadResult MatchDevice(HDEVINFO set, SP_DEVINFO_DATA *device, const char *hardwa
   DWORD size = 0, required = 0, type = 0;
   ReadResult result = ReadResult::Failed;
   for (;;) {
-    if (SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID, &type, buffer, size, &required)) {
+    if (SetupApi.getDeviceRegistryProperty(set, device, SPDRP_HARDWAREID, &type, buffer, size, &required)) {
       result = ListsHardwareId(buffer, required, size, hardwareId) ? ReadResult::Found : ReadResult::NotFound;
       break;
     }
@@ -104,8 +104,8 @@ bool UpdateDriver(const char *hardwareId, const char *infPath) {
   return false;
 }
 
-// Without NewDev.dll no driver can be installed: the code left then says
-// the function is not available on this system.
+// Without SetupAPI or NewDev.dll no device can be found or driven: the
+// code left then says the function is not available on this system.
 bool Unbound() {
   SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
   return false;
@@ -114,7 +114,8 @@ bool Unbound() {
 }  // namespace
 
 bool FindDeviceByHardwareId(const char *hardwareId) {
-  HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+  if (!SetupApiBound()) return Unbound();
+  HDEVINFO set = SetupApi.getClassDevs(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
   if (set == INVALID_HANDLE_VALUE) {
     SetLastError(FailureCode(ERROR_INVALID_FUNCTION));
     return false;
@@ -123,7 +124,7 @@ bool FindDeviceByHardwareId(const char *hardwareId) {
   memset(&device, 0, sizeof device);
   device.cbSize = sizeof device;
   for (DWORD index = 0;; ++index) {
-    if (!SetupDiEnumDeviceInfo(set, index, &device))
+    if (!SetupApi.enumDeviceInfo(set, index, &device))
       return Finish(set, FailureCode(ERROR_INVALID_FUNCTION));  // ERROR_NO_MORE_ITEMS at the end
     DWORD code = ERROR_SUCCESS;
     switch (MatchDevice(set, &device, hardwareId, &code)) {
@@ -139,14 +140,14 @@ bool FindDeviceByHardwareId(const char *hardwareId) {
 }
 
 bool CreateRootDevice(const char *hardwareId, const char *infPath) {
-  if (!NewDevBound()) return Unbound();
+  if (!NewDevBound() || !SetupApiBound()) return Unbound();
   GUID classGuid;
   char className[kClassNameLength];
-  if (!SetupDiGetINFClassA(infPath, &classGuid, className, kClassNameLength, nullptr)) {
+  if (!SetupApi.getInfClass(infPath, &classGuid, className, kClassNameLength, nullptr)) {
     SetLastError(FailureCode(ERROR_WRONG_INF_STYLE));
     return false;
   }
-  HDEVINFO set = SetupDiCreateDeviceInfoList(&classGuid, nullptr);
+  HDEVINFO set = SetupApi.createDeviceInfoList(&classGuid, nullptr);
   if (set == INVALID_HANDLE_VALUE) {
     SetLastError(FailureCode(ERROR_INVALID_FUNCTION));
     return false;
@@ -160,23 +161,23 @@ bool CreateRootDevice(const char *hardwareId, const char *infPath) {
   std::string idList(hardwareId);
   idList.append(2, '\0');
   DWORD length = DWORD(idList.size());
-  if (!SetupDiCreateDeviceInfoA(set, className, &classGuid, nullptr, nullptr, DICD_GENERATE_ID, &device) ||
-      !SetupDiSetDeviceRegistryPropertyA(set, &device, SPDRP_HARDWAREID,
+  if (!SetupApi.createDeviceInfo(set, className, &classGuid, nullptr, nullptr, DICD_GENERATE_ID, &device) ||
+      !SetupApi.setDeviceRegistryProperty(set, &device, SPDRP_HARDWAREID,
                                          reinterpret_cast<const BYTE *>(idList.data()), length) ||
-      !SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &device))
+      !SetupApi.callClassInstaller(DIF_REGISTERDEVICE, set, &device))
     return Finish(set, FailureCode(ERROR_INVALID_FUNCTION));
   if (!UpdateDriver(hardwareId, infPath)) {
     // The node was registered but has no driver: take it away again,
     // keeping the update's code.
     DWORD code = GetLastError();
-    SetupDiCallClassInstaller(DIF_REMOVE, set, &device);
+    SetupApi.callClassInstaller(DIF_REMOVE, set, &device);
     return Finish(set, code);
   }
   return Finish(set, ERROR_SUCCESS);
 }
 
 bool InstallRootDevice(const char *infPath, const char *hardwareId) {
-  if (!NewDevBound()) return Unbound();
+  if (!NewDevBound() || !SetupApiBound()) return Unbound();
   if (FindDeviceByHardwareId(hardwareId)) return UpdateDriver(hardwareId, infPath);
   if (GetLastError() == ERROR_NO_MORE_ITEMS) return CreateRootDevice(hardwareId, infPath);
   return false;

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The Wine harness's platform pick (tests/wine/lib.sh), with stand-in loaders
 # that answer as a machine whose kernel runs 32-bit programs, as one that runs
-# only 64-bit programs, and as one where no Wine starts; and the exe check
-# that refuses to judge an exe of the other machine.  Needs no Wine.
+# only 64-bit programs, and as one where no Wine starts; the exe check that
+# refuses to judge an exe of the other machine; and the loaders the WOW64
+# scenarios use.  Needs no Wine, and never runs the machine's own.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 export SOURCE_DIR=${SOURCE_DIR:-$(cd "$here/../.." && pwd)}
@@ -20,8 +21,11 @@ stub() {  # PATH works|refuses
   fi
   chmod +x "$1"
 }
+# The stand-in PATH holds the stubs and the few tools the pick runs, and
+# nothing else: the machine's own Wine must never answer for a stand-in.
 mkdir -p "$t/bin"
 for tool in wineserver Xvfb; do stub "$t/bin/$tool" works; done
+for tool in dirname timeout tail cp rm cat tr grep; do ln -s "$(command -v "$tool")" "$t/bin/$tool"; done
 
 # One pick in a fresh shell, as run.sh makes it, with nothing of the pick
 # inherited; prints "status mode arch machine windows_dir loader".
@@ -32,8 +36,8 @@ pick() {  # WINE32 WINE64 LD32 [VAR=VALUE...]
   [ "$2" = none ] || stub "$dir/wine64" "$2"
   stub "$dir/ld-linux.so.2" "$3"
   shift 3
-  env -u WINDOWS_DIR -u WINELOADER PATH="$t/bin:/usr/bin:/bin" WINE_LIBDIR="$dir" \
-    LD_LINUX32="$dir/ld-linux.so.2" "$@" bash -c '
+  env -u WINDOWS_DIR -u WINELOADER PATH="$t/bin" WINE_LIBDIR="$dir" \
+    LD_LINUX32="$dir/ld-linux.so.2" "$@" "$BASH" -c '
     set -u
     . "$SOURCE_DIR/tests/wine/lib.sh"
     status=0; wine_status || status=$?
@@ -60,6 +64,11 @@ expect_pick "no Wine starts: installed but unusable is a failure" \
   "2 - - - unset -" refuses refuses refuses
 expect_pick "wine64 only, and it starts" \
   "0 64 win64 x86-64 $b/wine64 $t/lib-none-works-refuses/wine64" none works refuses
+# A wine found on PATH (a Wine installed elsewhere) stands in for the
+# 32-bit loader; the only one the pick can find here is the stand-in.
+mkdir -p "$t/onpath"; stub "$t/onpath/wine" works
+expect_pick "no 32-bit loader in the library folder, a wine on PATH that starts" \
+  "0 32 win32 i386 $b/windows -" none works refuses PATH="$t/onpath:$t/bin"
 
 # Not installed at all: status 1, which run.sh turns into a skip.
 mkdir -p "$t/bare"; ln -s "$(command -v dirname)" "$t/bare/dirname"
@@ -93,6 +102,27 @@ expect_note "x86-64 exe where 32-bit Wine was picked" \
 expect_note "not a PE file" \
   "refused $t/junk/VARSETUP.EXE is not a PE file; the picked Wine runs x86-64 programs" "$t/junk" x86-64
 expect_note "missing exe" "refused $t/none/VARSETUP.EXE is missing" "$t/none" i386
+
+# The WOW64 scenarios' loaders, with stand-ins that log how they are called:
+# the program under the 32-bit loader, the drive types imported by the
+# 64-bit loader's regedit (a 32-bit regedit would put them in Wow6432Node).
+w=$t/wow64; mkdir -p "$w/sdir" "$w/prefix/drive_c/harness"
+for loader in wine wine64; do
+  printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$loader" "$w/calls" >"$w/$loader"; chmod +x "$w/$loader"
+done
+got=$(env -u WINELOADER PATH="$t/bin" WINE_LIBDIR="$w" "$BASH" -c '
+  . "$SOURCE_DIR/tests/wine/lib.sh"; . "$SOURCE_DIR/tests/wine/scenarios/80-wow64.sh"
+  WINE_BIN=$WINE_LIBDIR/wine64 WINE_ARCH=win32 SDIR=$1 PREFIX=$2
+  wow64_loaders
+  prefix_reg "HKLM\Software\Wine\Drives" e: REG_SZ cdrom
+  flush_prefix_reg
+  echo "$WINE_ARCH ${WINE_BIN##*/} ${WINELOADER:--}"; cat "$WINE_LIBDIR/calls"
+  tr -d "\r" <"$2/drive_c/harness/prefix.reg" | grep -A1 Drives' _ "$w/sdir" "$w/prefix" 2>&1)
+want='win64 wine -
+wine64 regedit /S C:\harness\prefix.reg
+[HKEY_LOCAL_MACHINE\Software\Wine\Drives]
+"e:"="cdrom"'
+if [ "$got" = "$want" ]; then passes=$((passes + 1)); else fail "WOW64 loaders: got '$got', want '$want'"; fi
 
 echo "wine pick: $passes passed, $fails failed"
 [ "$fails" = 0 ]

@@ -281,10 +281,13 @@ prefix_reg() {  # KEY NAME TYPE DATA  (NAME empty: the default value)
 }
 reg_escape() { local t=${1//\\/\\\\}; printf '%s' "${t//\"/\\\"}"; }
 
+# The loader whose regedit imports them: WINE_BIN, except where a scenario
+# names another (REGEDIT_LOADER: the WOW64 scenarios name the 64-bit one).
+REGEDIT_LOADER=
 flush_prefix_reg() {
   [ -s "$SDIR/prefix.reg" ] || return 0
   cp "$SDIR/prefix.reg" "$PREFIX/drive_c/harness/prefix.reg"
-  in_prefix "$PREFIX" "$WINE_BIN" regedit /S 'C:\harness\prefix.reg' >/dev/null 2>&1 ||
+  in_prefix "$PREFIX" "${REGEDIT_LOADER:-$WINE_BIN}" regedit /S 'C:\harness\prefix.reg' >/dev/null 2>&1 ||
     log "regedit could not import the scenario's registry values"
   rm -f "$SDIR/prefix.reg"
 }

@@ -1,6 +1,9 @@
 // The change report between two snapshots, for a packager to read at a
 // glance: as text in a few headed sections, or as one JSON object.
+#include <iconv.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -30,8 +33,11 @@ struct RestartMove {
   std::string source, target;  // target "" = delete
   bool replace = false;         // replaces an existing target
   const char *via = "";         // "WININIT.INI" or "pending"
-  uint64_t size = 0;            // of the staged source, when it exists
-  bool staged = false;          // the source exists now
+  uint64_t size = 0;            // of the source, when it exists
+  // What the source is now: "staged" (a file the run wrote), "live" (a file
+  // that was there before the run, such as the live file a backup move
+  // takes aside), "missing" (nothing there: the move will do nothing).
+  const char *source_kind = "missing";
 };
 
 struct ValueChange {
@@ -41,6 +47,9 @@ struct ValueChange {
 struct ProfileChange {
   std::string file;
   std::vector<std::string> added, removed;
+  // The line diff in file order: "-" or "+" before each line, so that a
+  // line that only moved shows as removed at one place, added at another.
+  std::vector<std::pair<char, std::string>> diff;
 };
 
 struct DeviceChange {
@@ -132,9 +141,12 @@ std::string StripNtPrefix(std::string name) {
   return name;
 }
 
-void AddRestartMove(const MachineSnapshot &after, RestartMove m, Changes *c) {
+void AddRestartMove(const MachineSnapshot &before, const MachineSnapshot &after, RestartMove m,
+                    Changes *c) {
   if (const FileState *f = FindFile(after, m.source)) {
-    m.staged = !f->directory;
+    const FileState *old = FindFile(before, m.source);
+    bool written = !old || old->size != f->size || old->hash != f->hash;
+    m.source_kind = f->directory ? "folder" : written ? "staged" : "live";
     m.size = f->size;
   }
   c->restart.push_back(m);
@@ -165,7 +177,7 @@ void CompareRestart(const MachineSnapshot &before, const MachineSnapshot &after,
     // WININIT replaces an existing target; say whether there is one.
     m.replace = !m.target.empty() && FindFile(after, m.target);
     m.via = "WININIT.INI";
-    AddRestartMove(after, m, c);
+    AddRestartMove(before, after, m, c);
   }
   std::vector<std::string> oldPairs, newPairs;
   for (const auto &p : before.pendingMoves) oldPairs.push_back(p.first + '\n' + p.second);
@@ -177,7 +189,7 @@ void CompareRestart(const MachineSnapshot &before, const MachineSnapshot &after,
     m.replace = !target.empty() && target[0] == '!';
     m.target = StripNtPrefix(m.replace ? target.substr(1) : target);
     m.via = "pending";
-    AddRestartMove(after, m, c);
+    AddRestartMove(before, after, m, c);
   }
 }
 
@@ -212,6 +224,30 @@ void CompareRegistry(const MachineSnapshot &before, const MachineSnapshot &after
   }
 }
 
+// The lines removed from `a` and added to get `b`, in file order, around
+// their longest common subsequence (profile files are a few hundred lines).
+std::vector<std::pair<char, std::string>> LineDiff(const std::vector<std::string> &a,
+                                                   const std::vector<std::string> &b) {
+  size_t n = a.size(), m = b.size();
+  std::vector<std::vector<uint32_t>> common(n + 1, std::vector<uint32_t>(m + 1, 0));
+  for (size_t i = n; i-- > 0;)
+    for (size_t j = m; j-- > 0;)
+      common[i][j] = a[i] == b[j] ? common[i + 1][j + 1] + 1
+                                  : std::max(common[i + 1][j], common[i][j + 1]);
+  std::vector<std::pair<char, std::string>> out;
+  size_t i = 0, j = 0;
+  while (i < n || j < m) {
+    if (i < n && j < m && a[i] == b[j]) {
+      ++i, ++j;
+    } else if (i < n && (j == m || common[i + 1][j] >= common[i][j + 1])) {
+      out.push_back({'-', a[i++]});
+    } else {
+      out.push_back({'+', b[j++]});
+    }
+  }
+  return out;
+}
+
 void CompareProfiles(const MachineSnapshot &before, const MachineSnapshot &after, Changes *c) {
   std::set<std::string> names;
   for (const auto &p : before.profiles) names.insert(p.first);
@@ -221,8 +257,9 @@ void CompareProfiles(const MachineSnapshot &before, const MachineSnapshot &after
     auto b = before.profiles.find(name), a = after.profiles.find(name);
     const std::vector<std::string> &lb = b == before.profiles.end() ? none : b->second;
     const std::vector<std::string> &la = a == after.profiles.end() ? none : a->second;
-    ProfileChange change{name, Added(lb, la), Added(la, lb)};
-    if (!change.added.empty() || !change.removed.empty()) c->profiles.push_back(change);
+    ProfileChange change{name, {}, {}, LineDiff(lb, la)};
+    for (const auto &d : change.diff) (d.first == '+' ? change.added : change.removed).push_back(d.second);
+    if (!change.diff.empty()) c->profiles.push_back(change);
   }
 }
 
@@ -281,19 +318,78 @@ Changes Compare(const MachineSnapshot &before, const MachineSnapshot &after) {
 
 std::string Bytes(uint64_t n) { return std::to_string(n) + " bytes"; }
 
-std::string NameText(const std::string &name) { return name.empty() ? "@" : QuoteText(name); }
+// ---- names and texts as UTF-8 ----
+
+const char *IconvName(unsigned codePage) {
+  switch (codePage) {
+    case 932: return "CP932";
+    case 936: return "CP936";
+    case 949: return "CP949";
+    case 950: return "CP950";
+    case 65001: return "UTF-8";
+    default: return "CP1252";
+  }
+}
+
+void AppendUtf8(uint32_t cp, std::string *out) {
+  if (cp < 0x80) {
+    *out += char(cp);
+  } else if (cp < 0x800) {
+    *out += char(0xC0 | (cp >> 6));
+    *out += char(0x80 | (cp & 0x3F));
+  } else {
+    *out += char(0xE0 | (cp >> 12));
+    *out += char(0x80 | ((cp >> 6) & 0x3F));
+    *out += char(0x80 | (cp & 0x3F));
+  }
+}
+
+// A text of the report: its quoted parts (QuoteText's form, whose \xNN are
+// bytes of the code page) decoded and quoted again with only the quote, the
+// backslash and control characters escaped; everything else is kept.
+std::string Readable(const std::string &text, unsigned codePage) {
+  std::string out;
+  for (size_t i = 0; i < text.size();) {
+    std::string raw;
+    size_t end = i;
+    if (text[i] == '"' && UnquoteText(text, &end, &raw)) {
+      out += '"';
+      for (unsigned char c : AnsiToUtf8(raw, codePage)) {
+        if (c == '"' || c == '\\') {
+          out += '\\';
+          out += char(c);
+        } else if (c < 32 || c == 127) {
+          char hex[8];
+          snprintf(hex, sizeof hex, "\\x%02x", c);
+          out += hex;
+        } else {
+          out += char(c);
+        }
+      }
+      out += '"';
+      i = end;
+    } else {
+      out += text[i++];
+    }
+  }
+  return out;
+}
+
+std::string NameText(const std::string &name, unsigned codePage) {
+  return name.empty() ? "@" : Readable(QuoteText(name), codePage);
+}
 
 // ---- JSON ----
 
+// A JSON string of UTF-8 text: the quote, the backslash and control
+// characters escaped, every other character as its UTF-8 bytes.
 std::string Json(const std::string &s) {
   std::string out = "\"";
   for (unsigned char c : s) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
-    } else if (c < 32 || c >= 127) {
-      // Bytes of the ANSI code page are shown as the code points of the same
-      // number, so the output stays valid (ASCII) JSON.
+    } else if (c < 32 || c == 127) {
       char buf[8];
       snprintf(buf, sizeof buf, "\\u%04x", c);
       out += buf;
@@ -311,21 +407,55 @@ std::string JsonArray(const std::vector<T> &items, F item) {
   return out + "]";
 }
 
-std::string JsonFile(const FileChange &f) {
-  return "{\"path\": " + Json(f.path) + ", \"directory\": " + (f.directory ? "true" : "false") +
-         ", \"sizeBefore\": " + std::to_string(f.before) + ", \"size\": " + std::to_string(f.after) +
-         "}";
-}
-
-std::string JsonValue(const ValueChange &v) {
-  return "{\"key\": " + Json(v.key) + ", \"name\": " + Json(v.name) + ", \"type\": " + Json(v.type) +
-         ", \"data\": " + Json(v.data) + "}";
-}
+const char *JsonBool(bool b) { return b ? "true" : "false"; }
 
 }  // namespace
 
-std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapshot &after) {
+const char kChangesFormatName[] = "winsim-changes";
+
+std::string AnsiToUtf8(const std::string &text, unsigned codePage) {
+  bool ascii = true;
+  for (unsigned char c : text) ascii = ascii && c < 0x80;
+  if (ascii) return text;
+  // One converter per code page, kept for the process and closed at its end.
+  static struct Converters {
+    std::map<unsigned, iconv_t> open;
+    ~Converters() {
+      for (auto &c : open)
+        if (c.second != iconv_t(-1)) iconv_close(c.second);
+    }
+  } converters;
+  auto it = converters.open.find(codePage);
+  if (it == converters.open.end())
+    it = converters.open.emplace(codePage, iconv_open("UTF-8", IconvName(codePage))).first;
+  iconv_t cd = it->second;
+  std::string out;
+  size_t at = 0;
+  while (at < text.size()) {
+    char buffer[256];
+    char *in = const_cast<char *>(text.data()) + at, *outp = buffer;
+    size_t inLeft = text.size() - at, outLeft = sizeof buffer;
+    size_t result = cd == iconv_t(-1) ? size_t(-1) : iconv(cd, &in, &inLeft, &outp, &outLeft);
+    int failure = result == size_t(-1) ? (cd == iconv_t(-1) ? EILSEQ : errno) : 0;
+    out.append(buffer, size_t(outp - buffer));
+    at = size_t(in - text.data());
+    if (cd != iconv_t(-1)) iconv(cd, nullptr, nullptr, nullptr, nullptr);
+    if (failure == E2BIG) continue;
+    if (failure) {
+      // One byte that starts no character: shown as itself in 1252, as the
+      // replacement character elsewhere.
+      unsigned char bad = text[at++];
+      AppendUtf8(codePage == 1252 && bad >= 0x80 && bad < 0xA0 ? bad : 0xFFFD, &out);
+    }
+  }
+  return out;
+}
+
+std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapshot &after,
+                              const ReportContext &context) {
   Changes c = Compare(before, after);
+  unsigned cp = context.codePage;
+  auto path = [&](const std::string &p) { return AnsiToUtf8(p, cp); };
   std::string out;
   auto section = [&](const char *title, const std::vector<std::string> &lines) {
     if (lines.empty()) return;
@@ -334,77 +464,108 @@ std::string FormatChangesText(const MachineSnapshot &before, const MachineSnapsh
   };
   std::vector<std::string> lines;
   for (const auto &f : c.created)
-    lines.push_back("created  " + f.path + (f.directory ? " (folder)" : " (" + Bytes(f.after) + ")"));
+    lines.push_back("created  " + path(f.path) +
+                    (f.directory ? " (folder)" : " (" + Bytes(f.after) + ")"));
   for (const auto &f : c.replaced)
-    lines.push_back("replaced " + f.path + " (" + Bytes(f.before) + " -> " + Bytes(f.after) + ")");
+    lines.push_back("replaced " + path(f.path) + " (" + Bytes(f.before) + " -> " +
+                    Bytes(f.after) + ")");
   for (const auto &f : c.removed)
-    lines.push_back("removed  " + f.path + (f.directory ? " (folder)" : " (" + Bytes(f.before) + ")"));
+    lines.push_back("removed  " + path(f.path) +
+                    (f.directory ? " (folder)" : " (" + Bytes(f.before) + ")"));
   section("Files", lines);
   lines.clear();
   for (const auto &m : c.restart) {
-    std::string staged = m.staged ? " (staged, " + Bytes(m.size) + ")" : " (source missing now)";
+    std::string kind = m.source_kind;
+    std::string source = kind == "missing" ? " (no file there now)"
+                         : kind == "folder" ? " (a folder)"
+                         : " (" + kind + (kind == "live" ? " file, " : ", ") + Bytes(m.size) + ")";
     if (m.target.empty())
-      lines.push_back("delete  " + m.source + " [" + m.via + "]");
+      lines.push_back("delete  " + path(m.source) + " [" + m.via + "]");
     else
-      lines.push_back((m.replace ? "replace " : "move    ") + m.target + " <- " + m.source + staged +
-                      " [" + m.via + "]");
+      lines.push_back((m.replace ? "replace " : "move    ") + path(m.target) + " <- " +
+                      path(m.source) + source + " [" + m.via + "]");
   }
   section("At the next restart", lines);
   lines.clear();
-  for (const auto &k : c.keysCreated) lines.push_back("key created  " + k);
+  for (const auto &k : c.keysCreated) lines.push_back("key created  " + path(k));
   for (const auto &v : c.written)
-    lines.push_back("set          " + v.key + " " + NameText(v.name) + " = " + v.type + " " + v.data);
+    lines.push_back("set          " + path(v.key) + " " + NameText(v.name, cp) + " = " + v.type +
+                    " " + Readable(v.data, cp));
   for (const auto &v : c.valuesRemoved)
-    lines.push_back("value removed " + v.key + " " + NameText(v.name));
-  for (const auto &k : c.keysRemoved) lines.push_back("key removed  " + k);
+    lines.push_back("value removed " + path(v.key) + " " + NameText(v.name, cp));
+  for (const auto &k : c.keysRemoved) lines.push_back("key removed  " + path(k));
   section("Registry", lines);
   lines.clear();
-  for (const auto &p : c.profiles) {
-    for (const auto &l : p.removed) lines.push_back(p.file + " -" + ProfileLineText(l));
-    for (const auto &l : p.added) lines.push_back(p.file + " +" + ProfileLineText(l));
-  }
+  for (const auto &p : c.profiles)
+    for (const auto &d : p.diff)
+      lines.push_back(p.file + " " + d.first + Readable(ProfileLineText(d.second), cp));
   section("Profile files", lines);
   lines.clear();
   for (const auto &d : c.devices)
-    lines.push_back((d.created ? "created " : "updated ") + d.line.substr(7));
+    lines.push_back((d.created ? "created " : "updated ") + Readable(d.line.substr(7), cp));
   section("Devices", lines);
   lines.clear();
   for (const auto &b : c.boxes)
-    lines.push_back(QuoteText(b.caption) + ": " + QuoteText(b.text));
+    lines.push_back(Readable(QuoteText(b.caption), cp) + ": " + Readable(QuoteText(b.text), cp));
   section("Message boxes", lines);
+  lines.clear();
+  for (const auto &n : context.notDone) lines.push_back(path(n.step) + ": " + path(n.reason));
+  section("Not done", lines);
   if (out.empty()) out = "No changes.\n";
   if (c.haveExit) out += "Exit code: " + std::to_string(c.exitCode) + "\n";
   return out;
 }
 
-std::string FormatChangesJson(const MachineSnapshot &before, const MachineSnapshot &after) {
+std::string FormatChangesJson(const MachineSnapshot &before, const MachineSnapshot &after,
+                              const ReportContext &context) {
   Changes c = Compare(before, after);
+  unsigned cp = context.codePage;
+  auto text = [cp](const std::string &s) { return Json(AnsiToUtf8(s, cp)); };
+  auto file = [&](const FileChange &f) {
+    return "{\"path\": " + text(f.path) + ", \"directory\": " + JsonBool(f.directory) +
+           ", \"sizeBefore\": " + std::to_string(f.before) + ", \"size\": " +
+           std::to_string(f.after) + "}";
+  };
+  auto value = [&](const ValueChange &v) {
+    return "{\"key\": " + text(v.key) + ", \"name\": " + text(v.name) + ", \"type\": " +
+           Json(v.type) + ", \"data\": " + Json(Readable(v.data, cp)) + "}";
+  };
   std::string out = "{\n";
-  out += "  \"filesCreated\": " + JsonArray(c.created, JsonFile) + ",\n";
-  out += "  \"filesReplaced\": " + JsonArray(c.replaced, JsonFile) + ",\n";
-  out += "  \"filesRemoved\": " + JsonArray(c.removed, JsonFile) + ",\n";
-  out += "  \"restart\": " + JsonArray(c.restart, [](const RestartMove &m) {
-           return "{\"source\": " + Json(m.source) + ", \"target\": " +
-                  (m.target.empty() ? std::string("null") : Json(m.target)) +
-                  ", \"replace\": " + (m.replace ? "true" : "false") + ", \"via\": " + Json(m.via) +
-                  ", \"staged\": " + (m.staged ? "true" : "false") +
+  out += "  \"format\": {\"name\": " + Json(kChangesFormatName) +
+         ", \"version\": " + std::to_string(kChangesFormatVersion) + "},\n";
+  out += "  \"filesCreated\": " + JsonArray(c.created, file) + ",\n";
+  out += "  \"filesReplaced\": " + JsonArray(c.replaced, file) + ",\n";
+  out += "  \"filesRemoved\": " + JsonArray(c.removed, file) + ",\n";
+  out += "  \"restart\": " + JsonArray(c.restart, [&](const RestartMove &m) {
+           return "{\"source\": " + text(m.source) + ", \"target\": " +
+                  (m.target.empty() ? std::string("null") : text(m.target)) +
+                  ", \"replace\": " + JsonBool(m.replace) + ", \"via\": " + Json(m.via) +
+                  ", \"sourceKind\": " + Json(m.source_kind) +
+                  ", \"staged\": " + JsonBool(std::string(m.source_kind) == "staged") +
                   ", \"size\": " + std::to_string(m.size) + "}";
          }) + ",\n";
-  out += "  \"keysCreated\": " + JsonArray(c.keysCreated, Json) + ",\n";
-  out += "  \"valuesWritten\": " + JsonArray(c.written, JsonValue) + ",\n";
-  out += "  \"valuesRemoved\": " + JsonArray(c.valuesRemoved, JsonValue) + ",\n";
-  out += "  \"keysRemoved\": " + JsonArray(c.keysRemoved, Json) + ",\n";
-  out += "  \"profiles\": " + JsonArray(c.profiles, [](const ProfileChange &p) {
-           return "{\"file\": " + Json(p.file) + ", \"added\": " + JsonArray(p.added, Json) +
-                  ", \"removed\": " + JsonArray(p.removed, Json) + "}";
+  auto key = [&](const std::string &k) { return text(k); };
+  out += "  \"keysCreated\": " + JsonArray(c.keysCreated, key) + ",\n";
+  out += "  \"valuesWritten\": " + JsonArray(c.written, value) + ",\n";
+  out += "  \"valuesRemoved\": " + JsonArray(c.valuesRemoved, value) + ",\n";
+  out += "  \"keysRemoved\": " + JsonArray(c.keysRemoved, key) + ",\n";
+  out += "  \"profiles\": " + JsonArray(c.profiles, [&](const ProfileChange &p) {
+           return "{\"file\": " + Json(p.file) + ", \"added\": " + JsonArray(p.added, text) +
+                  ", \"removed\": " + JsonArray(p.removed, text) + ", \"diff\": " +
+                  JsonArray(p.diff, [&](const std::pair<char, std::string> &d) {
+                    return text(std::string(1, d.first) + d.second);
+                  }) + "}";
          }) + ",\n";
-  out += "  \"devices\": " + JsonArray(c.devices, [](const DeviceChange &d) {
-           return "{\"device\": " + Json(d.line.substr(7)) + ", \"created\": " +
-                  (d.created ? "true" : "false") + "}";
+  out += "  \"devices\": " + JsonArray(c.devices, [&](const DeviceChange &d) {
+           return "{\"device\": " + Json(Readable(d.line.substr(7), cp)) + ", \"created\": " +
+                  JsonBool(d.created) + "}";
          }) + ",\n";
-  out += "  \"messageBoxes\": " + JsonArray(c.boxes, [](const MessageBox &b) {
-           return "{\"caption\": " + Json(b.caption) + ", \"text\": " + Json(b.text) +
+  out += "  \"messageBoxes\": " + JsonArray(c.boxes, [&](const MessageBox &b) {
+           return "{\"caption\": " + text(b.caption) + ", \"text\": " + text(b.text) +
                   ", \"flags\": " + Json(b.flags) + "}";
+         }) + ",\n";
+  out += "  \"notDone\": " + JsonArray(context.notDone, [&](const NotDone &n) {
+           return "{\"step\": " + text(n.step) + ", \"reason\": " + text(n.reason) + "}";
          }) + ",\n";
   out += "  \"exitCode\": " + (c.haveExit ? std::to_string(c.exitCode) : std::string("null")) + "\n";
   return out + "}\n";

@@ -1,7 +1,7 @@
 # DLLs planted under the names of the system libraries the installer loads
-# (NewDev.dll for the device installation, PSAPI.DLL for the process walk)
-# beside VARSETUP.EXE, which is also the current directory of the run: the
-# installer loads both from the system directory only.  Each planted copy is
+# (SETUPAPI.DLL and NewDev.dll for the device installation, PSAPI.DLL for
+# the process walk) beside VARSETUP.EXE, which is also the current directory
+# of the run: the installer loads each from the system directory only.  Each planted copy is
 # tools/planted.dll, whose DllMain leaves C:\PLANTED-<name>.txt when any
 # process loads it; no marker may appear, and the run is otherwise the
 # normal one (exit 0, no box, the realtime device installed).  On winsim the
@@ -10,11 +10,11 @@
 # Wine loads its own built-in copy of a library it ships whatever file the
 # path names, so a planted psapi.dll would never run under Wine's default
 # load order and the check would prove nothing.  The scenario lets native
-# files of both names load first, as Windows loads any file it finds (on XP
-# neither name is a KnownDLL); the placeholder files in system32 still load
-# the built-in libraries (observed with WINEDEBUG=+loaddll on Wine 8).
+# files of these names load first, as Windows loads any file it finds (on
+# XP none of them is a KnownDLL); the placeholder files in system32 still
+# load the built-in libraries (observed with WINEDEBUG=+loaddll on Wine 8).
 
-PLANTED_NAMES=(NewDev.dll PSAPI.DLL)
+PLANTED_NAMES=(NewDev.dll PSAPI.DLL SETUPAPI.DLL)
 
 # The markers the planted copies left in the prefix (none on winsim).
 planted_markers() {
@@ -23,7 +23,7 @@ planted_markers() {
 }
 
 planted_dlls() {  # NAME VERSION
-  DLL_OVERRIDES="psapi,newdev=n,b"
+  DLL_OVERRIDES="psapi,newdev,setupapi=n,b"
   scenario_begin "$1" "$2"
   with_payload v2
   local name
@@ -48,7 +48,7 @@ planted_dlls() {  # NAME VERSION
     done
     markers=$(planted_markers | sort | tr '\n' ' ')
     check "control: the planted copies leave their markers when loaded (got: $markers)" \
-      test "$markers" = "PLANTED-NewDev.txt PLANTED-PSAPI.txt "
+      test "$markers" = "PLANTED-NewDev.txt PLANTED-PSAPI.txt PLANTED-SETUPAPI.txt "
     rm -f "$PREFIX"/drive_c/PLANTED-*.txt
   fi
   scenario_end

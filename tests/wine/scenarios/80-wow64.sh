@@ -51,14 +51,24 @@ make_wow64_template() {
   wait_server "$WOW64_TEMPLATE"
 }
 
+# The loaders of a win64 prefix.  The 32-bit loader starts the i686 program
+# and hands 64-bit programs on to wine64 itself.  But a 32-bit regedit
+# writes HKLM\Software into Wow6432Node, where the 64-bit parts of Wine
+# never read the drive types (HKLM\Software\Wine\Drives): the scenario's
+# registry values go through the 64-bit loader's regedit, and a new
+# session reads them (run_setup restarts the server after the import).
+wow64_loaders() {
+  local libdir=${WINE_LIBDIR:-/usr/lib/wine}
+  WINE_ARCH=win64 WINE_BIN=$libdir/wine REGEDIT_LOADER=$libdir/wine64
+  unset WINELOADER
+}
+
 # Both sides: the win64 prefix and winsim's win10-64 machine, named as Wine
 # names the folders.
 wow64_begin() {  # NAME
   WOW64_SAVED=("$WINE_ARCH" "$WINE_BIN" "$WINDOWS_DIR" "$TEMPLATE" "${WINELOADER:-}")
-  # The 32-bit loader starts the i686 program and hands 64-bit programs on
-  # to wine64 itself.
-  WINE_ARCH=win64 WINE_BIN=${WINE_LIBDIR:-/usr/lib/wine}/wine WINDOWS_DIR=$WOW64_PROGRAM_DIR
-  unset WINELOADER
+  wow64_loaders
+  WINDOWS_DIR=$WOW64_PROGRAM_DIR
   [ -n "$WOW64_TEMPLATE" ] || make_wow64_template
   TEMPLATE=$WOW64_TEMPLATE
   scenario_begin "$1" win10-64
@@ -76,7 +86,7 @@ wow64_begin() {  # NAME
 wow64_end() {
   scenario_end
   WINE_ARCH=${WOW64_SAVED[0]} WINE_BIN=${WOW64_SAVED[1]} WINDOWS_DIR=${WOW64_SAVED[2]}
-  TEMPLATE=${WOW64_SAVED[3]}
+  TEMPLATE=${WOW64_SAVED[3]} REGEDIT_LOADER=
   [ -n "${WOW64_SAVED[4]}" ] && export WINELOADER=${WOW64_SAVED[4]}
   return 0
 }
