@@ -59,11 +59,13 @@ typedef BOOL(WINAPI *EnumProcessModulesFn)(HANDLE, HMODULE *, DWORD, DWORD *);
 typedef DWORD(WINAPI *GetModuleFileNameExAFn)(HANDLE, HMODULE, LPSTR, DWORD);
 typedef BOOL(WINAPI *QueryFullProcessImageNameAFn)(HANDLE, DWORD, LPSTR, DWORD *);
 typedef BOOL(WINAPI *UpdateDriverFn)(HWND, LPCSTR, LPCSTR, DWORD, PBOOL);
+typedef BOOL(WINAPI *CallClassInstallerFn)(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA);
 
 EnumProcessModulesFn realEnumProcessModules;
 GetModuleFileNameExAFn realGetModuleFileNameExA;
 QueryFullProcessImageNameAFn realQueryFullProcessImageNameA;
 UpdateDriverFn realUpdateDriver;
+CallClassInstallerFn realCallClassInstaller;
 
 BOOL WINAPI RecordEnumProcessModules(HANDLE process, HMODULE *modules, DWORD cb, DWORD *needed) {
   BOOL ok = realEnumProcessModules(process, modules, cb, needed);
@@ -86,6 +88,20 @@ BOOL WINAPI RecordQueryFullProcessImageNameA(HANDLE process, DWORD flags, LPSTR 
 BOOL WINAPI RecordUpdateDriver(HWND owner, LPCSTR hardwareId, LPCSTR inf, DWORD flags, PBOOL reboot) {
   BOOL ok = realUpdateDriver(owner, hardwareId, inf, flags, reboot);
   NoteLastError("UpdateDriverForPlugAndPlayDevicesA", Text(inf), Text(hardwareId), ok);
+  return ok;
+}
+
+BOOL WINAPI RecordCallClassInstaller(DI_FUNCTION function, HDEVINFO set, PSP_DEVINFO_DATA device) {
+  BOOL ok = realCallClassInstaller(function, set, device);
+  const char *name = function == DIF_REGISTERDEVICE  ? "DIF_REGISTERDEVICE"
+                     : function == DIF_INSTALLDEVICE ? "DIF_INSTALLDEVICE"
+                     : function == DIF_SELECTDEVICE  ? "DIF_SELECTDEVICE"
+                     : function == DIF_REMOVE        ? "DIF_REMOVE"
+                                                     : nullptr;
+  NoteLastError("SetupDiCallClassInstaller",
+                std::string("SetupDiCallClassInstaller(") +
+                    (name ? name : std::to_string(function).c_str()) + ")",
+                "", ok);
   return ok;
 }
 
@@ -128,7 +144,6 @@ LONG WINAPI __real_RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
 LONG WINAPI __real_RegCloseKey(HKEY);
 LONG WINAPI __real_RegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD);
 LONG WINAPI __real_RegDeleteKeyA(HKEY, LPCSTR);
-BOOL WINAPI __real_SetupDiCallClassInstaller(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA);
 
 HANDLE WINAPI __wrap_FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   HANDLE found = __real_FindFirstFileA(pattern, data);
@@ -190,6 +205,8 @@ FARPROC WINAPI __wrap_GetProcAddress(HMODULE module, LPCSTR name) {
     proc = Substitute(proc, &realQueryFullProcessImageNameA, &RecordQueryFullProcessImageNameA);
   else if (n == "UpdateDriverForPlugAndPlayDevicesA")
     proc = Substitute(proc, &realUpdateDriver, &RecordUpdateDriver);
+  else if (n == "SetupDiCallClassInstaller")
+    proc = Substitute(proc, &realCallClassInstaller, &RecordCallClassInstaller);
   SetLastError(error);
   return proc;
 }
@@ -244,19 +261,5 @@ LONG WINAPI __wrap_RegDeleteKeyA(HKEY key, LPCSTR subKey) {
   return status;
 }
 
-BOOL WINAPI __wrap_SetupDiCallClassInstaller(DI_FUNCTION function, HDEVINFO set,
-                                             PSP_DEVINFO_DATA device) {
-  BOOL ok = __real_SetupDiCallClassInstaller(function, set, device);
-  const char *name = function == DIF_REGISTERDEVICE  ? "DIF_REGISTERDEVICE"
-                     : function == DIF_INSTALLDEVICE ? "DIF_INSTALLDEVICE"
-                     : function == DIF_SELECTDEVICE  ? "DIF_SELECTDEVICE"
-                     : function == DIF_REMOVE        ? "DIF_REMOVE"
-                                                     : nullptr;
-  NoteLastError("SetupDiCallClassInstaller",
-                std::string("SetupDiCallClassInstaller(") +
-                    (name ? name : std::to_string(function).c_str()) + ")",
-                "", ok);
-  return ok;
-}
 
 }  // extern "C"
