@@ -188,17 +188,13 @@ TEST(Aspi9x, QueuesEightRenamesAfterEarlierLines) {
   EXPECT_TRUE(BoxTexts().empty());
 }
 
-// A second run before the restart writes the same keys again: one line
-// each, the backup lines where they stood, the live names' lines after them.
+// A second run before the restart finds every line pending and leaves the
+// section as one run left it.
 TEST(Aspi9x, SecondRunKeepsOneLinePerKey) {
   AspiMachine m("win98");
   m.Run();
   m.Run();
-  std::vector<std::string> expected[2];
-  const std::vector<std::string> once = Renames9x(m);
-  for (size_t i = 0; i < once.size(); ++i) expected[i % 2].push_back(once[i]);
-  expected[0].insert(expected[0].end(), expected[1].begin(), expected[1].end());
-  EXPECT_EQ(expected[0], SectionLines(m.Wininit(), "RENAME"));
+  EXPECT_EQ(Renames9x(m), SectionLines(m.Wininit(), "RENAME"));
 }
 
 TEST(Aspi9x, MissingAspienumSkipsOnlyItsRow) {
@@ -222,6 +218,46 @@ TEST(Aspi9x, RefusedWininitStopsAtTheFirstEntry) {
   EXPECT_TRUE(m.Exists(m.Sys("WNASPI32.9x")));
   EXPECT_FALSE(m.Exists(m.Sys("WINASPI.9x")));
   EXPECT_FALSE(ReadValue(kAspiEnumKey, "Start").found);
+}
+
+// A live WINASPI.DLL with seventeen earlier lines for it: every one goes,
+// and the whole run installs the new file.  Each write of that row, refused
+// in turn, ends the run with the error box and exit code 1, and the restart
+// leaves the old file live.
+TEST(Aspi9x, EarlierLinesForALiveNameGoHoweverMany) {
+  std::vector<unsigned long> rowWrites;  // among the run's WritePrivateProfileStringA calls
+  for (size_t refused = 0; refused <= rowWrites.size(); ++refused) {
+    AspiMachine m("win98");
+    m.Write(m.Sys("WINASPI.DLL"), "old");
+    std::string lines = "[rename]\r\n";
+    for (int i = 0; i < 17; ++i)
+      lines += m.Sys("WINASPI.DLL") + "=" + m.Sys("OTHER" + std::to_string(i) + ".DLL") + "\r\n";
+    m.Write(m.Win("WININIT.INI"), lines);
+    winsim::EnableCallLog(true);
+    if (refused > 0) FailCalls("WritePrivateProfileStringA", ERROR_ACCESS_DENIED, rowWrites[refused - 1]);
+    const int code = RunSetup();
+    if (refused == 0) {  // the clean run: find the row's writes, from its copy to the next
+      unsigned long writes = 0;
+      bool inRow = false;
+      for (const std::string &call : winsim::CallLog()) {
+        if (call.rfind("CopyFileA ", 0) == 0) inRow = call.find("WINASPI.9x") != std::string::npos;
+        if (call.rfind("WritePrivateProfileStringA ", 0) != 0) continue;
+        ++writes;
+        if (inRow) rowWrites.push_back(writes);
+      }
+      EXPECT_EQ(19u, rowWrites.size());  // seventeen removals, the backup and the new line
+    }
+    winsim::EnableCallLog(false);
+    winsim::ClearFaults();
+    m.Restart();
+    const std::string box = "Exception ProfileWriteError";
+    bool errorBox = false;
+    for (const std::string &line : winsim::ReadJournal()) errorBox |= line.find(box) != std::string::npos;
+    EXPECT_EQ(refused == 0 ? 0 : 1, code) << "refused write " << refused;
+    EXPECT_EQ(refused != 0, errorBox) << "refused write " << refused;
+    EXPECT_EQ(refused == 0 ? AspiMachine::Payload("v2", "WINASPI.9x") : "old", m.Read(m.Sys("WINASPI.DLL")))
+        << "refused write " << refused;
+  }
 }
 
 // ---- NT family ----

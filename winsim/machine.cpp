@@ -328,7 +328,9 @@ DWORD Fault(const char *call, const char *path1, const char *path2, const std::s
       if (!match) continue;
     }
     ++rule.seen;
-    if (rule.nth == 0 || rule.seen == rule.nth) return rule.error;
+    if (rule.nth != 0 && rule.seen != rule.nth) continue;
+    if (rule.endProcessStatus >= 0) _exit(rule.endProcessStatus);
+    return rule.error;
   }
   return 0;
 }

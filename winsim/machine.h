@@ -166,6 +166,12 @@ struct FaultRule {
   unsigned long nth = 0;
   std::string pathContains;
   unsigned long seen = 0;  // matching calls so far
+  // Not negative: the call does not fail; the process ends on entering it,
+  // with this exit status, before the call does anything, as when its task
+  // is ended or the power fails.  The call before it was the last to run;
+  // no code of the program runs after it, and what the machine holds is
+  // what the calls made so far wrote (every change is on disk at once).
+  int endProcessStatus = -1;
 };
 void AddFault(const FaultRule& rule);
 void ClearFaults();

@@ -3,9 +3,6 @@
 // each previous live file; and the registry entries that load the layer.
 #include <windows.h>
 
-#include <cstring>
-#include <vector>
-
 #include "components/components.h"
 #include "deploy/deploy.h"
 #include "setup/setup.h"
@@ -36,72 +33,12 @@ const AspiFile kFilesNT[] = {
     {"WOWPOST.NT", "SYSTEM\\WOWPOST.NT", "SYSTEM\\WOWPOST.EXE", "SYSTEM\\WOWPOST.OLD", true},
 };
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingMoves[] = "PendingFileRenameOperations";
-
-bool EqualNoCase(const char *a, const char *b) {
-  for (; *a && *b; ++a, ++b) {
-    char x = *a >= 'a' && *a <= 'z' ? char(*a - 32) : *a;
-    char y = *b >= 'a' && *b <= 'z' ? char(*b - 32) : *b;
-    if (x != y) return false;
-  }
-  return *a == *b;
-}
-
-// The delayed moves already registered, as (source, target) pairs in the
-// form the system keeps them ("\??\C:\..." and "!\??\C:\...").
-std::vector<std::pair<std::string, std::string>> PendingMoves() {
-  std::vector<std::pair<std::string, std::string>> moves;
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
-    return moves;
-  DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, kPendingMoves, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      type == REG_MULTI_SZ && size > 0) {
-    std::vector<char> data(size + 2, 0);
-    if (RegQueryValueExA(key, kPendingMoves, nullptr, &type,
-                         reinterpret_cast<BYTE *>(data.data()), &size) == ERROR_SUCCESS) {
-      // Pairs of zero-terminated strings; a delete has an empty target, so
-      // the list ends only where the data ends, not at the first empty one.
-      std::vector<std::string> strings;
-      for (size_t at = 0; at < size;) {
-        size_t length = strnlen(data.data() + at, size - at);
-        strings.emplace_back(data.data() + at, length);
-        at += length + 1;
-      }
-      for (size_t i = 0; i + 1 < strings.size(); i += 2)
-        if (!strings[i].empty()) moves.emplace_back(strings[i], strings[i + 1]);
-    }
-  }
-  RegCloseKey(key);
-  return moves;
-}
-
-// Compares in the form QueueReplaceNT registers: the names DelayedMoveName
-// gives (a pair whose names cannot be known is never queued).
-bool IsPending(const std::vector<std::pair<std::string, std::string>> &moves,
-               const std::string &source, const std::string &target) {
-  std::string from, to;
-  if (!DelayedMoveName(source, &from) || !DelayedMoveName(target, &to)) return false;
-  std::string wantSource = "\\??\\" + from, wantTarget = "!\\??\\" + to;
-  for (const auto &move : moves)
-    if (EqualNoCase(move.first.c_str(), wantSource.c_str()) &&
-        EqualNoCase(move.second.c_str(), wantTarget.c_str()))
-      return true;
-  return false;
-}
-
 // Queues backup and replacement of each staged file; false when a
-// WININIT.INI entry was refused (nothing after it is done).  The
-// replacement line goes to the end of [RENAME]: a line for the live name
-// that stood there before (another program's, or an earlier run's) would
-// otherwise keep its earlier place, and the restart would put the new file
-// in place and then move it away to the backup name.
+// WININIT.INI entry was refused (nothing after it is done).
 bool StageFiles9x(const std::string &sourceDir, const std::string &systemDir) {
   for (const AspiFile &f : kFiles9x) {
     if (!CopyWritable(sourceDir + f.source, systemDir + f.staging)) continue;
-    if (!QueueRename9x(systemDir + f.backup, systemDir + f.live) ||
-        !QueueRename9xLast(systemDir + f.live, systemDir + f.staging))
+    if (!QueueRename9xWithBackup(systemDir + f.live, systemDir + f.staging, systemDir + f.backup))
       return false;
   }
   return true;
@@ -118,11 +55,11 @@ void StageFilesNT(const std::string &sourceDir, const std::string &windowsDir,
     const std::string &dir = f.underWindowsDir ? windowsDir : systemDir;
     std::string staging = dir + f.staging, live = dir + f.live, backup = dir + f.backup;
     if (!CopyWritable(sourceDir + f.source, staging)) continue;
-    std::vector<std::pair<std::string, std::string>> pending = PendingMoves();
-    if (IsPending(pending, staging, live)) continue;  // both moves already queued
-    // A backup move that an earlier run took back (below) counts as not queued.
-    bool backupPending = IsPending(pending, live, backup) && !IsPending(pending, backup, live);
-    bool backupQueued = !backupPending && QueueReplaceNT(live, backup);
+    MoveList pending = ReadPendingMoves();
+    if (MoveIsPending(pending, staging, live)) continue;  // both moves already queued
+    // A backup move that an earlier run took back (below) counts as not
+    // queued: the move back takes its target away again.
+    bool backupQueued = !MoveIsPending(pending, live, backup) && QueueReplaceNT(live, backup);
     // A refused replacement after a queued backup would leave the live name
     // empty after the restart: the backup is moved back in place then.
     if (!QueueReplaceNT(staging, live) && backupQueued && FileIsPresent(live))

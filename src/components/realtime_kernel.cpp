@@ -27,33 +27,11 @@ const char kSettingsKey[] = "Software\\Varentel\\PULSARIO";
 const char kDeviceDesc[] = "Varentel RealTime Audio Kernel";
 const char kProvider[] = "Varentel GmbH";
 
-// The section buffer the system fills first; a section that does not fit is
-// read again with a buffer twice as large, up to kMaxSectionBuffer.
-const DWORD kSectionBuffer = 8192;
-const DWORD kMaxSectionBuffer = 16u * 1024 * 1024;
-
 const BYTE DefaultKernelConfig[16] = {0x0F, 0x14, 0xD2, 0xE1, 0x44, 0x90, 0x11, 0xD5,
                                       0x91, 0x59, 0x00, 0xD0, 0xC3, 0x00, 0x18, 0xCC};
 
 std::string CopyFailure(const std::string &file) {
   return "Unable to copy \"" + file + "\" to Systemdirectory!";
-}
-
-// Reads [386Enh] of SYSTEM.INI whole into `buffer` (zero-terminated lines,
-// ended by an empty line).  GetPrivateProfileSectionA reports a section cut
-// short by returning the buffer size less two; Wine says the same for an
-// exact fit, so that answer always means "read again with more room".
-// False when the section could not be read whole.
-bool ReadWholeEnhSection(std::vector<char> *buffer) {
-  for (DWORD size = kSectionBuffer; size <= kMaxSectionBuffer; size *= 2) {
-    buffer->assign(size, 0);
-    DWORD length = GetPrivateProfileSectionA(kEnhSection, buffer->data(), size, kSystemIni);
-    // Windows 95 limits a section buffer to 32767 characters: a system that
-    // quietly uses that much of a larger buffer reports a cut section as
-    // 32765, which is therefore never taken for a whole one.
-    if (length != size - 2 && length != 32767 - 2) return true;
-  }
-  return false;
 }
 
 // Comments out the static "device=pulsario.vxd" lines of [386Enh]: the
@@ -62,7 +40,7 @@ void DisableStaticVxdLines() {
   // Make the system drop its cached copy, so that we read the file as it is.
   WritePrivateProfileStringA(nullptr, nullptr, nullptr, kSystemIni);
   std::vector<char> buffer;
-  if (!ReadWholeEnhSection(&buffer)) return;  // never write back a section cut short
+  if (!ReadWholeSection(kSystemIni, kEnhSection, &buffer)) return;  // never write back a section cut short
   // Nothing read (no section, or the read failed): writing the empty buffer
   // back could only empty a section we could not see.
   if (buffer[0] == 0) return;
@@ -137,10 +115,11 @@ void InstallKernelNT(const std::string &sourceDir, const std::string &systemDir)
              CopyFailure("PULSARIO.SYS"));
   const std::string inf = sourceDir + "pulsario.inf";
   InstallRootDevice(inf.c_str(), kHardwareId);
+  // A run started again before the restart finds its moves pending.
   if (StageCopy(sourceDir + "PULSARIO.DLL", systemDir + "PULSARIO.DL"))
-    QueueReplaceNT(systemDir + "PULSARIO.DL", systemDir + "PULSARIO.DLL");
+    QueueReplaceNTOnce(systemDir + "PULSARIO.DL", systemDir + "PULSARIO.DLL");
   if (StageCopy(sourceDir + "PULSARIO.EXE", systemDir + "PULSARIO.EX")) {
-    QueueReplaceNT(systemDir + "PULSARIO.EX", systemDir + "PULSARIO.EXE");
+    QueueReplaceNTOnce(systemDir + "PULSARIO.EX", systemDir + "PULSARIO.EXE");
     RegisterEngine();
   }
 }

@@ -6,6 +6,8 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // The caption of every message box of the tool.
 extern const char InstallerTitle[];
@@ -35,13 +37,41 @@ void DeployFile(const std::string &source, const std::string &target, const std:
 [[nodiscard]] bool QueueRename9x(const std::string &target, const std::string &source);
 // The same, with the line for `target` moved to the end of [RENAME]: the
 // file is put in place after every line that stood there before (among them
-// the move of the previous file at that name to its backup).
+// the move of the previous file at that name to its backup).  Nothing is
+// written when that line is pending already (MoveIsPending).
 [[nodiscard]] bool QueueRename9xLast(const std::string &target, const std::string &source);
+// Queues the move of `live` to `backup` and then of `staging` to `live`,
+// after every line that stood in [RENAME] before: each earlier line for
+// `live` (another program's, an earlier run's; a hand-edited file may hold
+// several) is removed first, since it would keep its earlier place and the
+// restart would put the new file in place and then move it away.  False
+// when the system refuses a write; a refused line for `live` takes the
+// backup line away again, so that the restart never leaves `live` empty.
+// Nothing is written when both moves are pending already (MoveIsPending).
+[[nodiscard]] bool QueueRename9xWithBackup(const std::string &live, const std::string &staging,
+                                           const std::string &backup);
 // Registers a move of source over target at the next restart, by the names
 // DelayedMoveName gives; false when it was not registered (nothing is
 // queued when a name cannot be known).  The target is made writable first:
 // a replacing move never supersedes a read-only file.
 bool QueueReplaceNT(const std::string &source, const std::string &target);
+
+// ---- moves already queued ----
+
+// The moves the next start of the system will make, in their order, as
+// (source, target) pairs in the form the system keeps them: on the NT family
+// the delayed moves ("\??\C:\..." and "!\??\C:\..." for a replacing move),
+// on the 9x family the lines target=source of [RENAME] in Wininit.ini.  Empty
+// when they cannot be read (whole).
+typedef std::vector<std::pair<std::string, std::string>> MoveList;
+MoveList ReadPendingMoves();
+// Whether `moves` holds the move that QueueReplaceNT(source, target) or
+// QueueRename9x(target, source) makes, with no later move that takes
+// `target` away or puts another file there: a run started again before the
+// restart finds its moves in place and queues none of them twice.
+bool MoveIsPending(const MoveList &moves, const std::string &source, const std::string &target);
+// QueueReplaceNT unless that move is pending already.
+void QueueReplaceNTOnce(const std::string &source, const std::string &target);
 
 // ---- delayed moves on 64-bit Windows (delayed_move_names.cpp) ----
 
@@ -86,6 +116,10 @@ extern ProfileWriteError RefusedProfileWrite;
 // system refuses it, with RefusedProfileWrite naming `file`.
 [[nodiscard]] bool WriteProfileEntry(const std::string &file, const std::string &section,
                                      const std::string &key, const std::string &value);
+// Reads `section` of the profile file `file` whole into `buffer`
+// (zero-terminated lines, ended by an empty line); false when it could not
+// be read whole.
+bool ReadWholeSection(const char *file, const char *section, std::vector<char> *buffer);
 // Turns every line of a section buffer (zero-terminated lines, ended by an
 // empty line) that equals "device=" + name into ";evice=" + name, in place.
 void DisableDeviceLines(char *buffer, const std::string &name);

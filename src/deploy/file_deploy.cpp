@@ -3,6 +3,10 @@
 // queueing a replacement for the next start of the system.
 #include "deploy/deploy.h"
 
+#include <cstring>
+
+#include "setup/setup.h"
+
 const char InstallerTitle[] = "Varentel Installation";
 
 std::string WithBackslash(std::string path, BYTE mode) {
@@ -54,9 +58,8 @@ namespace {
 
 const char kWininit[] = "Wininit.ini";
 const char kRenameSection[] = "RENAME";
-
-// The most lines for one name that a queue at the end removes.
-const int kMaxRenameLinesForKey = 16;
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingMoves[] = "PendingFileRenameOperations";
 
 // True when [RENAME] holds a line for `key`.  A failed read counts as
 // absent: the line then keeps its place, as before.
@@ -67,7 +70,115 @@ bool RenameKeyPresent(const std::string &key) {
   return std::string(value) != absent;
 }
 
+// The delayed moves of the NT family: pairs of zero-terminated strings; a
+// delete has an empty target, so the list ends only where the data ends,
+// not at the first empty string.
+MoveList PendingMovesNT() {
+  MoveList moves;
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return moves;
+  DWORD type = 0, size = 0;
+  if (RegQueryValueExA(key, kPendingMoves, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+      type == REG_MULTI_SZ && size > 0) {
+    std::vector<char> data(size + 2, 0);
+    if (RegQueryValueExA(key, kPendingMoves, nullptr, &type,
+                         reinterpret_cast<BYTE *>(data.data()), &size) == ERROR_SUCCESS) {
+      std::vector<std::string> strings;
+      for (size_t at = 0; at < size;) {
+        size_t length = strnlen(data.data() + at, size - at);
+        strings.emplace_back(data.data() + at, length);
+        at += length + 1;
+      }
+      for (size_t i = 0; i + 1 < strings.size(); i += 2)
+        if (!strings[i].empty()) moves.emplace_back(strings[i], strings[i + 1]);
+    }
+  }
+  RegCloseKey(key);
+  return moves;
+}
+
+// The lines target=source of [RENAME], in their order.
+MoveList PendingMoves9x() {
+  MoveList moves;
+  std::vector<char> buffer;
+  if (!ReadWholeSection(kWininit, kRenameSection, &buffer)) return moves;
+  for (const char *line = buffer.data(); *line; line += strlen(line) + 1) {
+    const char *equals = strchr(line, '=');
+    if (equals) moves.emplace_back(std::string(equals + 1), std::string(line, equals));
+  }
+  return moves;
+}
+
+// Names compared as the system compares file names, ASCII letters without
+// case; the second byte of a double-byte character is compared as it is.
+bool SameName(const char *a, const char *b) {
+  for (; *a && *b; a = CharNextA(a), b = CharNextA(b)) {
+    const char *nextA = CharNextA(a), *nextB = CharNextA(b);
+    if (nextA - a != nextB - b) return false;
+    if (nextA - a > 1) {
+      if (memcmp(a, b, size_t(nextA - a)) != 0) return false;
+      continue;
+    }
+    char x = *a >= 'a' && *a <= 'z' ? char(*a - 32) : *a;
+    char y = *b >= 'a' && *b <= 'z' ? char(*b - 32) : *b;
+    if (x != y) return false;
+  }
+  return *a == *b;
+}
+
+// A name as the system keeps it, without the replace mark and the NT prefix.
+const char *BareName(const std::string &name) {
+  const char *bare = name.c_str();
+  if (*bare == '!') ++bare;
+  if (bare[0] == '\\' && bare[1] == '?' && bare[2] == '?' && bare[3] == '\\') bare += 4;
+  return bare;
+}
+
+// Removes every line for `target` from [RENAME]; false when the system
+// refuses a removal, with RefusedProfileWrite naming the file.
+bool RemoveRenameLines9x(const std::string &target) {
+  // Each removal takes one line away, so the loop ends.
+  while (RenameKeyPresent(target)) {
+    if (WritePrivateProfileStringA(kRenameSection, target.c_str(), nullptr, kWininit)) continue;
+    RefusedProfileWrite.message = std::string("Unable to write to ") + kWininit;
+    RefusedProfileWrite.address = __builtin_return_address(0);
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
+
+MoveList ReadPendingMoves() {
+  return PlatformFamily == Family::Windows9x ? PendingMoves9x() : PendingMovesNT();
+}
+
+bool MoveIsPending(const MoveList &moves, const std::string &source, const std::string &target) {
+  std::string wantSource = source, wantTarget = target;
+  if (PlatformFamily != Family::Windows9x) {
+    // The names QueueReplaceNT registers (a pair whose names cannot be known
+    // is never queued).
+    std::string from, to;
+    if (!DelayedMoveName(source, &from) || !DelayedMoveName(target, &to)) return false;
+    wantSource = "\\??\\" + from;
+    wantTarget = "!\\??\\" + to;
+  }
+  bool pending = false;
+  for (const auto &move : moves) {
+    if (SameName(move.first.c_str(), wantSource.c_str()) &&
+        SameName(move.second.c_str(), wantTarget.c_str()))
+      pending = true;
+    else if (SameName(BareName(move.first), BareName(wantTarget)) ||
+             SameName(BareName(move.second), BareName(wantTarget)))
+      pending = false;  // the target is taken away or replaced after it
+  }
+  return pending;
+}
+
+void QueueReplaceNTOnce(const std::string &source, const std::string &target) {
+  if (!MoveIsPending(ReadPendingMoves(), source, target)) QueueReplaceNT(source, target);
+}
 
 bool QueueRename9x(const std::string &target, const std::string &source) {
   // The 9x start-up works through [RENAME] of WININIT.INI line by line.
@@ -76,20 +187,22 @@ bool QueueRename9x(const std::string &target, const std::string &source) {
 }
 
 bool QueueRename9xLast(const std::string &target, const std::string &source) {
-  // A key written again keeps its earlier place: remove every line for it
-  // first (a hand-edited file may hold it several times), so that the new
-  // line is added at the end.  The removals are bounded, whatever the file
-  // holds; a line still there after them is a refusal, since a later line for
-  // the name would move another file over ours at the restart.
-  for (int removed = 0; RenameKeyPresent(target); ++removed) {
-    if (removed < kMaxRenameLinesForKey &&
-        WritePrivateProfileStringA(kRenameSection, target.c_str(), nullptr, kWininit))
-      continue;
-    RefusedProfileWrite.message = std::string("Unable to write to ") + kWininit;
-    RefusedProfileWrite.address = __builtin_return_address(0);
-    return false;
-  }
-  return QueueRename9x(target, source);
+  // A key written again keeps its earlier place: every line for it goes
+  // first, so that the new line is added at the end.
+  if (MoveIsPending(ReadPendingMoves(), source, target)) return true;
+  return RemoveRenameLines9x(target) && QueueRename9x(target, source);
+}
+
+bool QueueRename9xWithBackup(const std::string &live, const std::string &staging,
+                             const std::string &backup) {
+  MoveList pending = ReadPendingMoves();
+  if (MoveIsPending(pending, live, backup) && MoveIsPending(pending, staging, live)) return true;
+  if (!RemoveRenameLines9x(live) || !QueueRename9x(backup, live)) return false;
+  if (QueueRename9x(live, staging)) return true;
+  // The refusal stays the error reported; the backup line goes whatever
+  // the system answers.
+  WritePrivateProfileStringA(kRenameSection, backup.c_str(), nullptr, kWininit);
+  return false;
 }
 
 bool QueueReplaceNT(const std::string &source, const std::string &target) {
