@@ -88,6 +88,7 @@ wine_status() {
     return 0
   fi
   local why32=${out:-wine32 not used}
+  [ -n "${WINE_FORCE_64:-}" ] && why32="WINE_FORCE_64 is set"
   # The clearer reason: the kernel refuses the 32-bit loader itself.
   if [ -e "$ld32" ] && ! out=$("$ld32" --version 2>&1 </dev/null); then
     why32="32-bit loader: ${out##*: }"
@@ -96,7 +97,7 @@ wine_status() {
     WINE_MODE=64 WINE_BIN=$wine64 WINE_ARCH=win64 WINE_EXE_MACHINE=x86-64
     export WINELOADER=$wine64
     WINDOWS_DIR=${WINDOWS_DIR64:-$SOURCE_DIR/build/wine64}
-    PLATFORM_NOTE="wine: the 64-bit build of the same sources (build/wine64), not the shipped i686 exe, under wine64 in win64 prefixes; 32-bit programs cannot run on this kernel ($(printf '%s' "$why32" | tail -1))"
+    PLATFORM_NOTE="wine: the 64-bit build of the same sources (build/wine64), not the shipped i686 exe, under wine64 in win64 prefixes; 32-bit Wine not used: $(printf '%s' "$why32" | tail -1)"
     return 0
   fi
   WINE_REASON="wine is installed but cannot start: 32-bit: $(printf '%s' "$why32" | tail -1); 64-bit: $(printf '%s' "${out:-wine64 not installed}" | tail -1)"
@@ -221,6 +222,15 @@ make_template() {
   # Windows keeps a 16-bit SYSTEM folder beside SYSTEM32 on NT as well (the
   # simulated machines have it); a 64-bit prefix has none.
   mkdir -p "$TEMPLATE/drive_c/windows/system"
+  # The machines judged in win64 prefixes here are 32-bit Windows, which has
+  # no 32-bit view.  Where the kernel runs 32-bit programs, wineboot leaves
+  # the 32-bit view's Run key in a new win64 prefix (empty, before any
+  # program ran); where it cannot, the key is never made.  Removed, so both
+  # kernels start from the machine that is modelled.
+  if [ "$WINE_ARCH" = win64 ]; then
+    in_prefix "$TEMPLATE" "$WINE_BIN" reg delete \
+      'HKLM\Software\Wow6432Node\Microsoft\Windows\CurrentVersion\Run' /f >/dev/null 2>&1 || true
+  fi
   # The tools the harness runs inside each prefix.
   mkdir -p "$TEMPLATE/drive_c/harness"
   cp "$WINDOWS_DIR/tools/watcher.exe" "$WINDOWS_DIR/tools/winedump.exe" \

@@ -18,7 +18,7 @@ WOW64_TEMPLATE=
 wow64_unavailable() {
   [ -n "${SIM_ONLY:-}" ] && return 1
   if [ "$WINE_MODE" != 32 ]; then
-    echo "32-bit programs cannot run on this kernel, and WOW64 runs the i686 program with 32-bit Wine"
+    echo "32-bit Wine is not used here (${WINE_FORCE_64:+WINE_FORCE_64 is set}${WINE_FORCE_64:-32-bit programs cannot run on this kernel}), and WOW64 runs the i686 program with 32-bit Wine"
     return 0
   fi
   [ -x "${WINE_LIBDIR:-/usr/lib/wine}/wine64" ] || { echo "wine64 is not installed (a win64 prefix needs it)"; return 0; }
