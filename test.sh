@@ -17,6 +17,8 @@ ctest --preset host
 # Every platform call of a full run failed once, per machine template; and
 # every run ended after each of its calls, then started again.
 cat build/host/fault_sweep/figures.txt build/host/crash_sweep/figures.txt
+# The shipped exe as a file: instructions beyond the i386, its version, its size.
+bash tests/scripts/exe_headers.sh | grep -E '^(instructions beyond|version:|VARSETUP\.EXE:)' || true
 # The end-to-end runs under Wine: the platform used, the summary line and the
 # accepted differences.
 grep -E '^wine: |^  (accepted|winsim-only|skipped): ' build/host/wine_e2e.txt || true
