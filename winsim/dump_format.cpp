@@ -70,13 +70,14 @@ std::string FormatHash(uint64_t hash) {
   return out;
 }
 
-std::string QuoteText(const std::string &text) {
+namespace {
+std::string QuoteBytes(const std::string &text, bool keepHighBytes) {
   std::string out = "\"";
   for (unsigned char c : text) {
     if (c == '"' || c == '\\') {
       out += '\\';
       out += char(c);
-    } else if (c < 32 || c >= 127) {
+    } else if (c < 32 || c == 127 || (c > 127 && !keepHighBytes)) {
       char hex[8];
       snprintf(hex, sizeof hex, "\\x%02x", c);
       out += hex;
@@ -86,6 +87,11 @@ std::string QuoteText(const std::string &text) {
   }
   return out + "\"";
 }
+}  // namespace
+
+std::string QuoteText(const std::string &text) { return QuoteBytes(text, false); }
+
+std::string QuoteUtf8Text(const std::string &utf8) { return QuoteBytes(utf8, true); }
 
 bool UnquoteText(const std::string &text, size_t *pos, std::string *out) {
   size_t i = *pos;

@@ -115,6 +115,8 @@ uint64_t Fnv1a64(const void *data, size_t size, uint64_t hash = kFnvOffsetBasis)
 std::string FormatHash(uint64_t hash);  // 16 lower-case hex digits
 // Quotes a text for the journal and the dump: "..." with \" \\ and \xNN.
 std::string QuoteText(const std::string &text);
+// The same for UTF-8 text: bytes of 0x80 and above are kept as they are.
+std::string QuoteUtf8Text(const std::string &utf8);
 // Reads quoted text at text[*pos] (the opening quote); on success *pos is
 // just past the closing quote.
 bool UnquoteText(const std::string &text, size_t *pos, std::string *out);

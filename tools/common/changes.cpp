@@ -346,20 +346,7 @@ std::string Readable(const std::string &text, unsigned codePage) {
     std::string raw;
     size_t end = i;
     if (text[i] == '"' && UnquoteText(text, &end, &raw)) {
-      out += '"';
-      for (unsigned char c : AnsiToUtf8(raw, codePage)) {
-        if (c == '"' || c == '\\') {
-          out += '\\';
-          out += char(c);
-        } else if (c < 32 || c == 127) {
-          char hex[8];
-          snprintf(hex, sizeof hex, "\\x%02x", c);
-          out += hex;
-        } else {
-          out += char(c);
-        }
-      }
-      out += '"';
+      out += QuoteUtf8Text(AnsiToUtf8(raw, codePage));
       i = end;
     } else {
       out += text[i++];
