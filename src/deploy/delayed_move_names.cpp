@@ -38,8 +38,6 @@ Fn Wow64LookUp(HMODULE library, const char *name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(library, name)));
 }
 
-char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
-
 // Whether `path` begins with `prefix`, ASCII letters compared without case.
 bool StartsWithNoCase(const std::string &path, const std::string &prefix) {
   if (path.size() < prefix.size()) return false;

@@ -16,6 +16,10 @@ extern const char InstallerTitle[];
 
 // Mode 1 adds one trailing backslash unless there is one; any other mode
 // removes one trailing backslash if there is one.  An empty path stays empty.
+// An ASCII letter in upper case; every other byte as it is (file and key
+// names are compared this way, not by the locale).
+inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
 std::string WithBackslash(std::string path, BYTE mode);
 // True when `path` names an existing file (a directory never counts).
 bool FileIsPresent(const std::string &path);

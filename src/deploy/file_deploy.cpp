@@ -120,9 +120,7 @@ bool SameName(const char *a, const char *b) {
       if (memcmp(a, b, size_t(nextA - a)) != 0) return false;
       continue;
     }
-    char x = *a >= 'a' && *a <= 'z' ? char(*a - 32) : *a;
-    char y = *b >= 'a' && *b <= 'z' ? char(*b - 32) : *b;
-    if (x != y) return false;
+    if (UpperAscii(*a) != UpperAscii(*b)) return false;
   }
   return *a == *b;
 }
