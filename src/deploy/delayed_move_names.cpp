@@ -20,7 +20,7 @@
 #include <cstring>
 
 #include "deploy/deploy.h"
-#include "setup/setup.h"
+#include "platform.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "setup/setup.h"
+#include "platform.h"
 
 const char InstallerTitle[] = "Varentel Installation";
 
