@@ -1,5 +1,4 @@
-// File deployment primitives: path building, the existence test, making a
-// target writable, the copy with its failure message, and the two ways of
+// File deployment primitives: the existence test, making a target writable, the copy with its failure message, and the two ways of
 // queueing a replacement for the next start of the system.
 #include "deploy/deploy.h"
 
@@ -8,22 +7,6 @@
 #include "platform.h"
 
 const char InstallerTitle[] = "Varentel Installation";
-
-std::string WithBackslash(std::string path, BYTE mode) {
-  // The last character is looked at, not the last byte: in a double-byte
-  // code page a name may end in a character whose second byte is 0x5C
-  // (Shift-JIS "\x83\x5C"), which is no backslash.
-  if (path.empty()) return path;
-  const char *end = path.c_str() + path.size();
-  const char *last = CharPrevA(path.c_str(), end);
-  bool trailing = last + 1 == end && *last == '\\';
-  if (mode == 1) {
-    if (!trailing) path += '\\';
-  } else if (trailing) {
-    path.pop_back();
-  }
-  return path;
-}
 
 bool FileIsPresent(const std::string &path) {
   WIN32_FIND_DATAA found;
@@ -108,21 +91,6 @@ MoveList PendingMoves9x() {
     if (equals) moves.emplace_back(std::string(equals + 1), std::string(line, equals));
   }
   return moves;
-}
-
-// Names compared as the system compares file names, ASCII letters without
-// case; the second byte of a double-byte character is compared as it is.
-bool SameName(const char *a, const char *b) {
-  for (; *a && *b; a = CharNextA(a), b = CharNextA(b)) {
-    const char *nextA = CharNextA(a), *nextB = CharNextA(b);
-    if (nextA - a != nextB - b) return false;
-    if (nextA - a > 1) {
-      if (memcmp(a, b, size_t(nextA - a)) != 0) return false;
-      continue;
-    }
-    if (UpperAscii(*a) != UpperAscii(*b)) return false;
-  }
-  return *a == *b;
 }
 
 // A name as the system keeps it, without the replace mark and the NT prefix.
