@@ -53,31 +53,36 @@ bool RenameKeyPresent(const std::string &key) {
   return std::string(value) != absent;
 }
 
-// The delayed moves of the NT family: pairs of zero-terminated strings; a
-// delete has an empty target, so the list ends only where the data ends,
-// not at the first empty string.
+// The delayed moves of the NT family, read as the system's start reads
+// them: pairs of zero-terminated strings, an empty target deleting the
+// source; the first empty source ends the list, a source without a target
+// string pairs with the list's final empty string (a deletion), and data
+// that does not end in two zeros is no list at all.
 MoveList PendingMovesNT() {
   MoveList moves;
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
     return moves;
+  std::vector<char> data;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, kPendingMoves, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      type == REG_MULTI_SZ && size > 0) {
-    std::vector<char> data(size + 2, 0);
-    if (RegQueryValueExA(key, kPendingMoves, nullptr, &type,
-                         reinterpret_cast<BYTE *>(data.data()), &size) == ERROR_SUCCESS) {
-      std::vector<std::string> strings;
-      for (size_t at = 0; at < size;) {
-        size_t length = strnlen(data.data() + at, size - at);
-        strings.emplace_back(data.data() + at, length);
-        at += length + 1;
-      }
-      for (size_t i = 0; i + 1 < strings.size(); i += 2)
-        if (!strings[i].empty()) moves.emplace_back(strings[i], strings[i + 1]);
-    }
+  bool read = RegQueryValueExA(key, kPendingMoves, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+              type == REG_MULTI_SZ;
+  if (read) {
+    data.resize(size);
+    read = RegQueryValueExA(key, kPendingMoves, nullptr, &type, reinterpret_cast<BYTE *>(data.data()),
+                            &size) == ERROR_SUCCESS;
   }
   RegCloseKey(key);
+  // `size` is what the read filled, never more than the buffer.
+  if (!read || size < 2 || data[size - 1] != 0 || data[size - 2] != 0) return moves;
+  // Every string ends within the data: its last byte is a zero.
+  for (const char *at = data.data(), *end = at + size; at < end && *at;) {
+    std::string source = at;
+    at += source.size() + 1;
+    std::string target = at;
+    at += target.size() + 1;
+    moves.emplace_back(source, target);
+  }
   return moves;
 }
 
