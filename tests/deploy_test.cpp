@@ -45,6 +45,32 @@ TEST(WithBackslash, AddsOneOrRemovesOne) {
     EXPECT_EQ(c.expected, WithBackslash(c.path, c.mode)) << '"' << c.path << "\" mode " << int(c.mode);
 }
 
+// Names as the system compares file names: ASCII letters without case, a
+// double-byte character whole and as it is (Shift-JIS here: 0x83 leads).
+TEST(SameName, AsciiWithoutCaseDoubleByteCharactersWhole) {
+  TestMachine machine(kTemplateNT);
+  winsim::Config().codePage = 932;
+  struct Case {
+    const char *a, *b;
+    bool same, startsWith;
+  } cases[] = {
+      {"C:\\Sys\\a.dll", "c:\\SYS\\A.DLL", true, true},
+      {"C:\\SYS\\A.DLL", "C:\\SYS\\", false, true},
+      {"C:\\SYS", "C:\\SYS\\A.DLL", false, false},
+      {"\x83\x61.DLL", "\x83\x61.dll", true, true},
+      {"\x83\x61.DLL", "\x83\x41.DLL", false, false},  // other characters, not other cases
+      {"\x83\x5C\x83\x61", "\x83\x5C\x83\x62", false, false},
+      {"\x83\x5CX", "\x83", false, false},  // a prefix never ends inside a character
+      {"", "", true, true},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(c.same, SameName(c.a, c.b)) << c.a << " " << c.b;
+    EXPECT_EQ(c.same, SameName(c.b, c.a)) << c.b << " " << c.a;
+    EXPECT_EQ(c.startsWith, NameStartsWith(c.a, c.b)) << c.a << " " << c.b;
+  }
+  winsim::Config().codePage = 1252;
+}
+
 TEST(FileIsPresent, OnlyFilesCount) {
   TestMachine machine(kTemplateNT);
   machine.Write("C:\\SRC\\PULSARIO.INF", "inf");

@@ -5,7 +5,10 @@
 #include <algorithm>
 
 #include "changes.h"
+#include "deploy/deploy.h"
+#include "platform.h"
 #include "report.h"
+#include "restart_queue.h"
 #include "test_machine.h"
 
 namespace {
@@ -157,7 +160,8 @@ TEST(RestartNT, AListWithoutItsFinalNulIsLeftAlone) {
 
 // One restart queue, read the same way by the preview and by the restart:
 // for each case the preview's "At the next restart" section says what the
-// restart then does (its Files and Not done sections).
+// restart then does (its Files and Not done sections).  On the NT family the
+// program's own reader of the list finds the same pairs.
 TEST(Restart, ThePreviewSaysWhatTheRestartDoes) {
   struct Case {
     const char *machine, *wininit;
@@ -167,6 +171,12 @@ TEST(Restart, ThePreviewSaysWhatTheRestartDoes) {
       {"winxp", nullptr, Bytes("\\??\\C:\\OLD.TMP\0\0\0"),
        "  delete  C:\\OLD.TMP [pending]\n",
        "  removed  C:\\OLD.TMP (3 bytes)\n"},
+      // A deletion entry goes on to the next pair.
+      {"winxp", nullptr, Bytes("\\??\\C:\\OLD.TMP\0\0\\??\\C:\\A.DL_\0!\\??\\C:\\A.DLL\0\0"),
+       "  delete  C:\\OLD.TMP [pending]\n  replace C:\\A.DLL <- C:\\A.DL_ (staged, 3 bytes) [pending]\n",
+       "  created  C:\\A.DLL (3 bytes)\n  removed  C:\\A.DL_ (3 bytes)\n  removed  C:\\OLD.TMP (3 bytes)\n"},
+      // Data that does not end in two zeros is no list.
+      {"winxp", nullptr, Bytes("\\??\\C:\\OLD.TMP\0\0\\??\\C:\\A.DL_\0"), "", ""},
       {"win98", "[rename]\r\nNUL=C:\\OLD.TMP\r\nnul=C:\\GONE.TMP\r\n", "",
        "  delete  C:\\OLD.TMP [WININIT.INI]\n  delete  C:\\GONE.TMP (no file there now) [WININIT.INI]\n",
        "  removed  C:\\OLD.TMP (3 bytes)\n"
@@ -231,6 +241,12 @@ TEST(Restart, ThePreviewSaysWhatTheRestartDoes) {
                             reinterpret_cast<const BYTE *>(c.pending.data()), DWORD(c.pending.size()));
     }
     ASSERT_TRUE(winsim::TakeSnapshot(m.Dir(), &queued, &error)) << error;
+    if (!winsim::Config().Is9x()) {
+      // The program's own reader, which keeps it from queueing a move twice.
+      PlatformFamily = Family::WindowsNT;
+      auto pairs = winsim::PendingPairs(std::vector<uint8_t>(c.pending.begin(), c.pending.end()));
+      EXPECT_EQ(MoveList(pairs.begin(), pairs.end()), ReadPendingMoves());
+    }
     winsim::ReportContext context;
     context.restartReads = winsim::Config().Is9x() ? winsim::RestartReads::kWininit
                                                    : winsim::RestartReads::kPendingList;

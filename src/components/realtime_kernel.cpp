@@ -10,7 +10,7 @@
 #include "components/components.h"
 #include "deploy/deploy.h"
 #include "pnp/pnp.h"
-#include "setup/setup.h"
+#include "platform.h"
 
 namespace {
 

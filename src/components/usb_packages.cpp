@@ -5,7 +5,7 @@
 
 #include "components/components.h"
 #include "deploy/deploy.h"
-#include "setup/setup.h"
+#include "platform.h"
 
 namespace {
 

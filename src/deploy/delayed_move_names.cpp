@@ -17,10 +17,8 @@
 // native path is not.
 #include <windows.h>
 
-#include <cstring>
-
 #include "deploy/deploy.h"
-#include "setup/setup.h"
+#include "platform.h"
 
 namespace {
 
@@ -38,14 +36,6 @@ Fn Wow64LookUp(HMODULE library, const char *name) {
   return reinterpret_cast<Fn>(reinterpret_cast<void *>(GetProcAddress(library, name)));
 }
 
-// Whether `path` begins with `prefix`, ASCII letters compared without case.
-bool StartsWithNoCase(const std::string &path, const std::string &prefix) {
-  if (path.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (UpperAscii(path[i]) != UpperAscii(prefix[i])) return false;
-  return true;
-}
-
 // The folders below System32 that the file system redirector leaves
 // native (Microsoft, "File System Redirector").  Windows Vista redirects
 // DriverStore too; nothing of ours is ever staged there.
@@ -54,7 +44,7 @@ bool ExemptFromRedirection(const std::string &belowSystemDir) {
                                         "DRIVERS\\ETC\\", "LOGFILES\\", "SPOOL\\"};
   std::string rest = belowSystemDir + "\\";
   for (const char *folder : kExempt)
-    if (StartsWithNoCase(rest, folder)) return true;
+    if (NameStartsWith(rest.c_str(), folder)) return true;
   return false;
 }
 
@@ -96,7 +86,7 @@ void DetectWow64(const std::string &systemDir) {
 bool DelayedMoveName(const std::string &path, std::string *name) {
   *name = path;
   if (View == MoveView::Native || SystemDirPrefix.size() < 2 ||
-      !StartsWithNoCase(path, SystemDirPrefix))
+      !NameStartsWith(path.c_str(), SystemDirPrefix.c_str()))
     return true;
   std::string rest = path.substr(SystemDirPrefix.size());
   if (ExemptFromRedirection(rest)) return true;

@@ -12,15 +12,22 @@
 // The caption of every message box of the tool.
 extern const char InstallerTitle[];
 
-// ---- files ----
+// ---- paths and names (paths.cpp) ----
 
 // Mode 1 adds one trailing backslash unless there is one; any other mode
 // removes one trailing backslash if there is one.  An empty path stays empty.
+std::string WithBackslash(std::string path, BYTE mode);
 // An ASCII letter in upper case; every other byte as it is (file and key
 // names are compared this way, not by the locale).
 inline char UpperAscii(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+// Names compared as the system compares file names: ASCII letters without
+// case, both bytes of a double-byte character as they are.
+bool SameName(const char *a, const char *b);
+// Whether `name` begins with `prefix`, compared as SameName compares.
+bool NameStartsWith(const char *name, const char *prefix);
 
-std::string WithBackslash(std::string path, BYTE mode);
+// ---- files ----
+
 // True when `path` names an existing file (a directory never counts).
 bool FileIsPresent(const std::string &path);
 // Clears the read-only attribute of an existing file, setting the archive

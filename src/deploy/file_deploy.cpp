@@ -1,29 +1,12 @@
-// File deployment primitives: path building, the existence test, making a
-// target writable, the copy with its failure message, and the two ways of
+// File deployment primitives: the existence test, making a target writable, the copy with its failure message, and the two ways of
 // queueing a replacement for the next start of the system.
 #include "deploy/deploy.h"
 
 #include <cstring>
 
-#include "setup/setup.h"
+#include "platform.h"
 
 const char InstallerTitle[] = "Varentel Installation";
-
-std::string WithBackslash(std::string path, BYTE mode) {
-  // The last character is looked at, not the last byte: in a double-byte
-  // code page a name may end in a character whose second byte is 0x5C
-  // (Shift-JIS "\x83\x5C"), which is no backslash.
-  if (path.empty()) return path;
-  const char *end = path.c_str() + path.size();
-  const char *last = CharPrevA(path.c_str(), end);
-  bool trailing = last + 1 == end && *last == '\\';
-  if (mode == 1) {
-    if (!trailing) path += '\\';
-  } else if (trailing) {
-    path.pop_back();
-  }
-  return path;
-}
 
 bool FileIsPresent(const std::string &path) {
   WIN32_FIND_DATAA found;
@@ -70,31 +53,36 @@ bool RenameKeyPresent(const std::string &key) {
   return std::string(value) != absent;
 }
 
-// The delayed moves of the NT family: pairs of zero-terminated strings; a
-// delete has an empty target, so the list ends only where the data ends,
-// not at the first empty string.
+// The delayed moves of the NT family, read as the system's start reads
+// them: pairs of zero-terminated strings, an empty target deleting the
+// source; the first empty source ends the list, a source without a target
+// string pairs with the list's final empty string (a deletion), and data
+// that does not end in two zeros is no list at all.
 MoveList PendingMovesNT() {
   MoveList moves;
   HKEY key;
   if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_READ, &key) != ERROR_SUCCESS)
     return moves;
+  std::vector<char> data;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, kPendingMoves, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
-      type == REG_MULTI_SZ && size > 0) {
-    std::vector<char> data(size + 2, 0);
-    if (RegQueryValueExA(key, kPendingMoves, nullptr, &type,
-                         reinterpret_cast<BYTE *>(data.data()), &size) == ERROR_SUCCESS) {
-      std::vector<std::string> strings;
-      for (size_t at = 0; at < size;) {
-        size_t length = strnlen(data.data() + at, size - at);
-        strings.emplace_back(data.data() + at, length);
-        at += length + 1;
-      }
-      for (size_t i = 0; i + 1 < strings.size(); i += 2)
-        if (!strings[i].empty()) moves.emplace_back(strings[i], strings[i + 1]);
-    }
+  bool read = RegQueryValueExA(key, kPendingMoves, nullptr, &type, nullptr, &size) == ERROR_SUCCESS &&
+              type == REG_MULTI_SZ;
+  if (read) {
+    data.resize(size);
+    read = RegQueryValueExA(key, kPendingMoves, nullptr, &type, reinterpret_cast<BYTE *>(data.data()),
+                            &size) == ERROR_SUCCESS;
   }
   RegCloseKey(key);
+  // `size` is what the read filled, never more than the buffer.
+  if (!read || size < 2 || data[size - 1] != 0 || data[size - 2] != 0) return moves;
+  // Every string ends within the data: its last byte is a zero.
+  for (const char *at = data.data(), *end = at + size; at < end && *at;) {
+    std::string source = at;
+    at += source.size() + 1;
+    std::string target = at;
+    at += target.size() + 1;
+    moves.emplace_back(source, target);
+  }
   return moves;
 }
 
@@ -108,21 +96,6 @@ MoveList PendingMoves9x() {
     if (equals) moves.emplace_back(std::string(equals + 1), std::string(line, equals));
   }
   return moves;
-}
-
-// Names compared as the system compares file names, ASCII letters without
-// case; the second byte of a double-byte character is compared as it is.
-bool SameName(const char *a, const char *b) {
-  for (; *a && *b; a = CharNextA(a), b = CharNextA(b)) {
-    const char *nextA = CharNextA(a), *nextB = CharNextA(b);
-    if (nextA - a != nextB - b) return false;
-    if (nextA - a > 1) {
-      if (memcmp(a, b, size_t(nextA - a)) != 0) return false;
-      continue;
-    }
-    if (UpperAscii(*a) != UpperAscii(*b)) return false;
-  }
-  return *a == *b;
 }
 
 // A name as the system keeps it, without the replace mark and the NT prefix.

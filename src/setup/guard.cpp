@@ -9,6 +9,7 @@
 
 #include <cstring>
 
+#include "deploy/deploy.h"
 #include "setup/setup.h"
 
 bool ApplicationFound = false;
@@ -214,16 +215,6 @@ const char *FileNamePart(const char *path) {
   return name;
 }
 
-// a to z become A to Z; every other byte (also the halves of double-byte
-// characters) stays as it is.
-bool EqualsUpperAscii(const char *name, const char *upper) {
-  for (; *name && *upper; ++name, ++upper) {
-    char c = (*name >= 'a' && *name <= 'z') ? char(*name - 'a' + 'A') : *name;
-    if (c != *upper) return false;
-  }
-  return *name == 0 && *upper == 0;
-}
-
 }  // namespace
 
 bool ForEachProcess(ProcessVisitor visitor, DWORD context) {
@@ -232,7 +223,7 @@ bool ForEachProcess(ProcessVisitor visitor, DWORD context) {
 
 BOOL MatchApplicationProcess(DWORD /*processId*/, const char *imagePath, DWORD /*context*/) {
   const char *name = FileNamePart(imagePath);
-  if (EqualsUpperAscii(name, "KORVIX.EXE") || EqualsUpperAscii(name, "KORVIXTAVERN.EXE")) {
+  if (SameName(name, "KORVIX.EXE") || SameName(name, "KORVIXTAVERN.EXE")) {
     ApplicationFound = true;
     return FALSE;
   }

@@ -8,8 +8,6 @@
 #include "deploy/deploy.h"
 #include "setup/setup.h"
 
-Family PlatformFamily = Family::WindowsNT;
-
 void DetectPlatformFamily() {
   OSVERSIONINFOA info;
   std::memset(&info, 0, sizeof info);

@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-// Which mechanisms the installers use: 9x when the platform id is 1.
-enum class Family { Windows9x, WindowsNT };
-extern Family PlatformFamily;
+#include "platform.h"
+
 // Reads the OS version once and sets PlatformFamily.
 void DetectPlatformFamily();
 
