@@ -16,6 +16,8 @@
 #include "codepage.h"
 #include "deploy/deploy.h"
 #include "machine.h"
+#include "paths.h"
+#include "templates.h"
 
 namespace {
 

@@ -13,6 +13,8 @@
 #include <windows.h>
 
 #include "machine.h"
+#include "paths.h"
+#include "templates.h"
 
 namespace {
 

@@ -5,6 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "attributes.h"
+#include "machine.h"
+#include "paths.h"
+
 namespace winsim {
 namespace devices {
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
+#include "regstore.h"
 
 namespace winsim {
 namespace devices {

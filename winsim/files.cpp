@@ -16,8 +16,17 @@
 #include <map>
 #include <sstream>
 
+#include "attributes.h"
 #include "codepage.h"
+#include "drives.h"
+#include "faults.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "paths.h"
+#include "regstore.h"
+#include "snapshot.h"
+#include "wow64.h"
 
 namespace winsim {
 

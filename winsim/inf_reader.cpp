@@ -4,7 +4,9 @@
 #include <sstream>
 
 #include "device_nodes.h"
+#include "paths.h"
 #include "textfile.h"
+#include "wow64.h"
 
 namespace winsim {
 namespace devices {

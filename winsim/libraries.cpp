@@ -10,11 +10,18 @@
 // [libraries] under the library's full path.  A DLL file that is not listed
 // loads (its code would run: that is what a planted DLL does) but exports
 // nothing.  Bare names are searched the way Windows searches them.
+#include "libraries.h"
+
 #include <cstring>
 #include <map>
 
 #include "codepage.h"
+#include "faults.h"
+#include "journal.h"
 #include "machine.h"
+#include "paths.h"
+#include "snapshot.h"
+#include "wow64.h"
 
 namespace winsim {
 

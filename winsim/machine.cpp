@@ -1,6 +1,13 @@
 // The attached machine: machine.ini, path resolution, attributes, faults,
 // the journal.
+#include "attributes.h"
+#include "faults.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "paths.h"
+#include "profiles.h"
+#include "regstore.h"
 
 #include <dirent.h>
 #include <sys/stat.h>

@@ -12,8 +12,13 @@
 #include <set>
 
 #include "device_nodes.h"
+#include "faults.h"
 #include "inf_reader.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "regstore.h"
+#include "snapshot.h"
 #include "textfile.h"
 
 namespace winsim {

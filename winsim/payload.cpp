@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "attributes.h"
 #include "codepage.h"
 #include "machine.h"
+#include "paths.h"
 
 namespace fs = std::filesystem;
 

@@ -19,6 +19,8 @@
 #include <vector>
 
 #include "codepage.h"
+#include "faults.h"
+#include "libraries.h"
 #include "machine.h"
 #include "wow64.h"
 

@@ -17,6 +17,8 @@
 // The 9x family keeps the most recently used profile file in a cache (see
 // ProfileCache below), and its GetPrivateProfileSectionA uses at most 32767
 // characters of the caller's buffer.
+#include "profiles.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -24,9 +26,14 @@
 #include <string>
 #include <vector>
 
+#include "attributes.h"
 #include "codepage.h"
+#include "faults.h"
+#include "libraries.h"
 #include "machine.h"
+#include "paths.h"
 #include "textfile.h"
+#include "wow64.h"
 
 namespace winsim {
 

@@ -6,13 +6,19 @@
 // granted: machine.ini [registry-denied] keys (and their sub-keys) grant
 // read access only, so KEY_ALL_ACCESS is refused there with 5 while KEY_READ
 // opens them.
+#include "registry.h"
+
 #include <cstring>
 #include <memory>
 #include <set>
 
 #include "codepage.h"
+#include "faults.h"
+#include "libraries.h"
 #include "machine.h"
 #include "regfile.h"
+#include "regstore.h"
+#include "wow64.h"
 
 namespace winsim {
 

@@ -6,6 +6,8 @@
 // Names are compared case-insensitively and stored as created.  Values keep
 // their creation order (the order RegEnumValue reports on Windows); sub-keys
 // are kept sorted case-insensitively, as NT stores them.
+#include "regstore.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include <memory>
 
 #include "codepage.h"
-#include "machine.h"
 #include "regfile.h"
 #include "textfile.h"
 

@@ -19,8 +19,15 @@
 // the start, like every other failed pending move, and the list is deleted.
 // WININIT.EXE's handling of a read-only target is not documented: the 9x
 // lines replace it as before.
+#include "restart.h"
+
+#include "attributes.h"
 #include "file_entries.h"
+#include "journal.h"
 #include "machine.h"
+#include "paths.h"
+#include "profiles.h"
+#include "regstore.h"
 #include "restart_queue.h"
 #include "snapshot.h"  // SplitLines
 #include "textfile.h"

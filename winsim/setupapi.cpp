@@ -18,8 +18,11 @@
 #include <set>
 
 #include "device_nodes.h"
+#include "faults.h"
 #include "inf_reader.h"
+#include "libraries.h"
 #include "machine.h"
+#include "regstore.h"
 #include "textfile.h"
 
 namespace winsim {

@@ -3,7 +3,11 @@
 #include <cstring>
 
 #include "codepage.h"
+#include "faults.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "snapshot.h"
 
 namespace {
 

@@ -9,7 +9,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "attributes.h"
+#include "journal.h"
 #include "machine.h"
+#include "paths.h"
+#include "regstore.h"
 #include "report.h"
 #include "textfile.h"
 

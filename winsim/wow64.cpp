@@ -48,7 +48,11 @@
 #include <vector>
 
 #include "codepage.h"
+#include "drives.h"
+#include "faults.h"
+#include "libraries.h"
 #include "machine.h"
+#include "paths.h"
 
 namespace winsim {
 
