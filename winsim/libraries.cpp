@@ -246,10 +246,6 @@ bool ModuleFileName(HMODULE module, std::string *path) {
   return FindModule(module ? reinterpret_cast<uintptr_t>(module) : kProgramModule, path);
 }
 
-namespace internal {
-std::vector<std::string> &Loaded();
-}
-
 }  // namespace winsim
 
 using namespace winsim;
