@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "attributes.h"
+#include "devices.h"
 #include "machine.h"
 #include "paths.h"
 

@@ -87,6 +87,7 @@ std::string QuoteBytes(const std::string &text, bool keepHighBytes) {
   }
   return out + "\"";
 }
+
 }  // namespace
 
 std::string QuoteText(const std::string &text) { return QuoteBytes(text, false); }
@@ -169,6 +170,8 @@ bool ParseTypeName(const std::string &s, uint32_t *type) {
   return true;
 }
 
+namespace {
+
 std::string HexBytes(const std::vector<uint8_t> &data) {
   std::string out = "hex:";
   char buf[4];
@@ -195,6 +198,8 @@ bool MultiStrings(const std::vector<uint8_t> &data, std::vector<std::string> *ou
   return current.empty();  // the last string was terminated
 }
 
+}  // namespace
+
 std::string FormatData(uint32_t type, const std::vector<uint8_t> &data) {
   if (type == 1 || type == 2) {
     if (!data.empty() && data.back() == 0)
@@ -213,6 +218,8 @@ std::string FormatData(uint32_t type, const std::vector<uint8_t> &data) {
   return HexBytes(data);
 }
 
+namespace {
+
 bool ParseHexBytes(const std::string &s, std::vector<uint8_t> *out) {
   out->clear();
   if (!StartsWith(s, "hex:")) return false;
@@ -228,6 +235,8 @@ bool ParseHexBytes(const std::string &s, std::vector<uint8_t> *out) {
     if (s[i++] != ',') return false;
   }
 }
+
+}  // namespace
 
 // Reads the data text of a value; the result must format back to the same
 // text, so every state has exactly one dump.
@@ -268,6 +277,8 @@ bool ParseData(uint32_t type, const std::string &s, std::vector<uint8_t> *out) {
   return FormatData(type, *out) == s;
 }
 
+namespace {
+
 std::string ValueName(const std::string &name) { return name.empty() ? "@" : QuoteText(name); }
 
 // ---- sections ----
@@ -277,6 +288,8 @@ std::string FileLine(const std::string &path, const FileState &f) {
   return "file attr=" + Hex32(f.attributes) + " size=" + std::to_string(f.size) +
          " fnv=" + f.hash + " " + path;
 }
+
+}  // namespace
 
 std::string ProfileBody(const std::string &line) {
   bool crlf = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
@@ -288,6 +301,8 @@ std::string ProfileBody(const std::string &line) {
   if (!plain) return " " + QuoteText(line);
   return content.empty() ? "" : " " + content;
 }
+
+namespace {
 
 std::string PendingLine(const std::pair<std::string, std::string> &move) {
   if (move.second.empty()) return "delete " + move.first;
@@ -318,6 +333,8 @@ std::string DeviceField(const MachineSnapshot &s, const std::string &key, const 
     if (Upper(v.first) == Upper(name)) return FormatData(v.second->type, v.second->data);
   return "-";
 }
+
+}  // namespace
 
 std::vector<std::string> DeviceLines(const MachineSnapshot &s) {
   std::vector<std::string> lines;
