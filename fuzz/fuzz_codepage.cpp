@@ -16,6 +16,7 @@
 #include "codepage.h"
 #include "deploy/deploy.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "paths.h"
 #include "templates.h"
 

@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "codepage.h"
 #include "machine.h"
+#include "machine_text.h"
 
 namespace winsim {
 

@@ -10,9 +10,9 @@
 #include <map>
 
 #include "attributes.h"
-#include "codepage.h"
 #include "faults.h"
 #include "file_names.h"
+#include "machine_text.h"
 #include "paths.h"
 #include "wow64.h"
 

@@ -18,14 +18,14 @@
 #include <sstream>
 
 #include "attributes.h"
-#include "codepage.h"
+#include "faults.h"
 #include "file_entries.h"
 #include "file_names.h"
 #include "file_search.h"
-#include "faults.h"
 #include "journal.h"
 #include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "paths.h"
 #include "regstore.h"
 #include "snapshot.h"

@@ -15,10 +15,10 @@
 #include <cstring>
 #include <map>
 
-#include "codepage.h"
 #include "faults.h"
 #include "journal.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "paths.h"
 #include "snapshot.h"
 #include "wow64.h"

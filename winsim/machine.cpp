@@ -19,7 +19,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "codepage.h"
+#include "machine_text.h"
 #include "textfile.h"
 
 namespace winsim {

@@ -30,6 +30,7 @@
 
 #include "codepage.h"
 #include "machine.h"
+#include "machine_text.h"
 
 namespace winsim {
 

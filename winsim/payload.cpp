@@ -9,8 +9,8 @@
 #include <system_error>
 
 #include "attributes.h"
-#include "codepage.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "paths.h"
 
 namespace fs = std::filesystem;

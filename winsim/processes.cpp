@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "codepage.h"
 #include "faults.h"
 #include "file_search.h"
 #include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "wow64.h"
 
 namespace winsim {

@@ -27,10 +27,10 @@
 #include <vector>
 
 #include "attributes.h"
-#include "codepage.h"
 #include "faults.h"
 #include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "paths.h"
 #include "textfile.h"
 #include "wow64.h"

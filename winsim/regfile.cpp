@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <map>
 
-#include "codepage.h"
+#include "machine_text.h"
 
 namespace winsim {
 

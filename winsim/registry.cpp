@@ -12,10 +12,10 @@
 #include <memory>
 #include <set>
 
-#include "codepage.h"
 #include "faults.h"
 #include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "regfile.h"
 #include "regstore.h"
 #include "wow64.h"

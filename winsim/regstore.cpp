@@ -14,7 +14,7 @@
 #include <chrono>
 #include <memory>
 
-#include "codepage.h"
+#include "machine_text.h"
 #include "regfile.h"
 #include "textfile.h"
 

@@ -7,6 +7,7 @@
 #include "journal.h"
 #include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "snapshot.h"
 
 namespace {

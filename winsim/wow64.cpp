@@ -47,11 +47,11 @@
 #include <sstream>
 #include <vector>
 
-#include "codepage.h"
 #include "drives.h"
 #include "faults.h"
 #include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "paths.h"
 
 namespace winsim {
