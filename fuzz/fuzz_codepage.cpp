@@ -18,7 +18,6 @@
 #include "machine.h"
 #include "machine_text.h"
 #include "paths.h"
-#include "templates.h"
 
 namespace {
 

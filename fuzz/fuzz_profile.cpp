@@ -14,7 +14,6 @@
 
 #include "machine.h"
 #include "paths.h"
-#include "templates.h"
 
 namespace {
 

@@ -23,7 +23,6 @@
 #include "regstore.h"
 #include "restart.h"
 #include "snapshot.h"
-#include "templates.h"
 #include "wow64.h"
 #include "report.h"
 

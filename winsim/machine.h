@@ -22,6 +22,12 @@
 #include <string>
 #include <vector>
 
+// machine.cpp keeps, beside the description, the path resolution and the
+// attribute table; users of the whole machine (the tools, the tests and
+// other harnesses) reach them through this header too.
+#include "attributes.h"
+#include "paths.h"
+
 namespace winsim {
 
 enum class DriveKind { None, Removable, Fixed, Remote, Cdrom, Ramdisk };
@@ -80,6 +86,14 @@ bool SaveConfig(std::string* error);
 bool ParseMachineIni(const std::string& text, const std::string& file, MachineConfig* out,
                      std::string* error);
 std::string FormatMachineIni(const MachineConfig& config);
+
+// Creates a new machine in `dir` (missing or empty) as a copy of the template
+// directory `templateDir` (machine.ini, drives/, registry/; files named
+// ".gitkeep" only hold empty folders in the repository and are not copied).
+bool CreateMachine(const std::string &templateDir, const std::string &dir, std::string *error);
+// samples/machines/<name> of the source tree, or `name` itself when it is a
+// path to a directory.
+std::string TemplateDir(const std::string &name);
 
 }  // namespace winsim
 

@@ -24,7 +24,6 @@
 #include "payload.h"
 #include "report.h"
 #include "restart.h"
-#include "templates.h"
 #include "textfile.h"
 
 namespace {
