@@ -30,10 +30,6 @@ bool &WineMode();
 // A successful call: Windows clears the last error, Wine leaves it.
 void Succeed();
 
-std::string Upper(std::string s);
-bool EqualNoCase(const std::string &a, const std::string &b);
-std::string Trim(const std::string &s);  // blanks, tabs, CR and LF
-
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", and back (case-insensitive).
 std::string FormatGuid(const GUID &g);
 bool ParseGuid(const std::string &text, GUID *out);

@@ -4,6 +4,7 @@
 // tools/common/changes.cpp.
 #include "snapshot.h"
 
+#include "ascii.h"
 #include "dump_format.h"
 
 #include <algorithm>
@@ -12,8 +13,6 @@
 #include <set>
 
 namespace winsim {
-
-const char kSessionManagerKey[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 namespace dump_internal {
 
@@ -37,12 +36,6 @@ using namespace dump_internal;
 namespace {
 
 const char kEnumRootPrefix[] = "HKLM\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\ROOT\\";
-
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
 
 std::string Hex32(uint32_t v) {
   char buf[16];
@@ -330,7 +323,7 @@ std::vector<std::pair<std::string, const RegValueState *>> ValuesOf(const Machin
 std::string DeviceField(const MachineSnapshot &s, const std::string &key, const char *name) {
   // Value names are case-insensitive.
   for (const auto &v : ValuesOf(s, key))
-    if (Upper(v.first) == Upper(name)) return FormatData(v.second->type, v.second->data);
+    if (AsciiUpper(v.first) == AsciiUpper(name)) return FormatData(v.second->type, v.second->data);
   return "-";
 }
 
@@ -340,7 +333,7 @@ std::vector<std::string> DeviceLines(const MachineSnapshot &s) {
   std::vector<std::string> lines;
   size_t rootLength = strlen(kEnumRootPrefix) - 5;  // up to "Enum\"
   for (const std::string &key : AllKeys(s)) {
-    if (!StartsWith(Upper(key), kEnumRootPrefix)) continue;
+    if (!StartsWith(AsciiUpper(key), kEnumRootPrefix)) continue;
     std::string instance = key.substr(rootLength);  // "ROOT\MEDIA\0000"
     if (std::count(instance.begin(), instance.end(), '\\') != 2) continue;
     lines.push_back("device " + instance + " hardware=" + DeviceField(s, key, "HardwareID") +

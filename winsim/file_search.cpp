@@ -20,8 +20,6 @@ namespace winsim {
 
 namespace {
 
-std::string FileUpper(const std::string &s) { return UpperText(s); }
-
 FILETIME FileTimeFromUnix(const struct timespec &t) {
   // 100-ns intervals since 1601-01-01.
   unsigned long long ticks =
@@ -73,7 +71,7 @@ bool FileMatchChars(const std::vector<std::string> &pattern, size_t p,
              (p + 2 == pattern.size() && pattern[p] == "." && pattern[p + 1] == "*");
     }
     if (p == pattern.size()) return false;
-    if (pattern[p] != "?" && FileUpper(pattern[p]) != FileUpper(name[n])) return false;
+    if (pattern[p] != "?" && UpperText(pattern[p]) != UpperText(name[n])) return false;
     ++p;
     ++n;
   }
@@ -115,7 +113,7 @@ DWORD FileListMatches(const ResolvedPath &dir, const std::string &pattern, FindS
   }
   closedir(d);
   std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-    return FileUpper(a) < FileUpper(b);
+    return UpperText(a) < UpperText(b);
   });
   std::string base = dir.isRoot ? dir.windows : dir.windows + "\\";
   if (!dir.isRoot)

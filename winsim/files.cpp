@@ -28,6 +28,7 @@
 #include "machine_text.h"
 #include "paths.h"
 #include "regstore.h"
+#include "restart_queue.h"
 #include "snapshot.h"
 #include "wow64.h"
 
@@ -47,8 +48,6 @@ const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
                                   FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingValue[] = "PendingFileRenameOperations";
 
 // Appends one pair to PendingFileRenameOperations: "\??\source", then
 // "!\??\target" (replace), "\??\target", or "" (delete); the list keeps its

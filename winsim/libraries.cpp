@@ -53,8 +53,6 @@ bool HasDirectoryPart(const std::string &name) {
   return name.find_first_of("\\/:") != std::string::npos;
 }
 
-std::string Upper(const std::string &s) { return UpperText(s); }
-
 // The system DLLs every process of ours has mapped before the program runs:
 // ntdll (NT family), kernel32, the DLLs the program imports and theirs.  A
 // bare name of one of them resolves to the mapped copy in the system
@@ -72,7 +70,7 @@ const StartDll kStartDlls[] = {
 
 const StartDll *FindStartDll(const std::string &base) {
   for (const StartDll &d : kStartDlls)
-    if (Upper(base) == d.name) return &d;
+    if (UpperText(base) == d.name) return &d;
   return nullptr;
 }
 
@@ -361,7 +359,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   bool fullPath = HasDirectoryPart(wanted);
   for (const ModuleView &m : ProcessModules()) {
     std::string base = m.path.substr(FindLastChar(m.path, "\\") + 1);
-    if (fullPath ? PathKey(m.path) == PathKey(wanted) : Upper(base) == Upper(wanted))
+    if (fullPath ? PathKey(m.path) == PathKey(wanted) : UpperText(base) == UpperText(wanted))
       return reinterpret_cast<HMODULE>(m.handle);
   }
   SetLastError(ERROR_MOD_NOT_FOUND);

@@ -38,8 +38,6 @@ std::set<RegHandle *> &Handles() {
 const REGSAM kReadRights = KEY_READ;  // KEY_QUERY_VALUE|KEY_ENUMERATE_SUB_KEYS|KEY_NOTIFY|READ_CONTROL
 const REGSAM kAllRights = KEY_ALL_ACCESS;
 
-std::string Upper(const std::string &s) { return UpperText(s); }
-
 // Resolves a handle: predefined roots carry every right.  Returns 0 or the
 // error code the call must return.
 LONG RegResolve(HKEY hKey, reg::Key **key, REGSAM *access) {
@@ -73,10 +71,10 @@ std::string RegPath(HKEY hKey, const char *sub) {
 // True when the key path (upper-cased "HKLM\...") is a denied key or lies
 // below one.
 bool RegIsDenied(const std::string &fullPath) {
-  std::string path = Upper(fullPath);
+  std::string path = UpperText(fullPath);
   while (!path.empty() && path.back() == '\\') path.pop_back();
   for (const std::string &listed : Config().deniedKeys) {
-    const std::string denied = Upper(listed);
+    const std::string denied = UpperText(listed);
     if (path == denied) return true;
     if (path.size() > denied.size() && path.compare(0, denied.size(), denied) == 0 &&
         path[denied.size()] == '\\')

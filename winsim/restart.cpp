@@ -36,8 +36,6 @@ namespace winsim {
 
 namespace {
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingValue[] = "PendingFileRenameOperations";
 
 // What the restart left undone: one line per move or deletion that did
 // nothing, with the reason ("" when it was carried out).
@@ -97,10 +95,6 @@ void ProcessWininit() {
   if (ResolvePath((Config().windowsDir + "\\WININIT.BAK").c_str(), &backup) != 0) return;
   if (backup.exists && backup.isDirectory) return;
   internal::MoveEntry(file, backup);
-}
-
-std::string StripNtPrefix(const std::string &name) {
-  return name.compare(0, 4, "\\??\\") == 0 ? name.substr(4) : name;
 }
 
 void ProcessPendingRenames() {
