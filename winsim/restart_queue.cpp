@@ -29,13 +29,6 @@ std::vector<std::pair<std::string, std::string>> PendingPairs(const std::vector<
 
 namespace {
 
-bool EqualsNoCase(const std::string &s, const char *upper) {
-  size_t i = 0;
-  for (; i < s.size() && upper[i]; ++i)
-    if ((s[i] >= 'a' && s[i] <= 'z' ? char(s[i] - 'a' + 'A') : s[i]) != upper[i]) return false;
-  return i == s.size() && !upper[i];
-}
-
 // A DOS name: up to 8 characters, optionally a dot and up to 3 more, none
 // of the characters FAT short names exclude.
 bool IsShortComponent(const std::string &part) {
@@ -77,7 +70,7 @@ std::vector<WininitLine> WininitRenames(const std::vector<std::string> &lines) {
       // "rename": every byte before it would have to be ASCII.
       size_t close = line.find(']');
       std::string name = Trim(line.substr(1, close == std::string::npos ? close : close - 1), kSpaceTab);
-      inRename = EqualsNoCase(name, "RENAME");
+      inRename = AsciiUpper(name) == "RENAME";
       first = inRename && !seenRename;
       seenRename = seenRename || inRename;
       continue;
@@ -87,7 +80,7 @@ std::vector<WininitLine> WininitRenames(const std::vector<std::string> &lines) {
     WininitLine entry;
     entry.target = Trim(line.substr(0, eq), kSpaceTab);
     entry.source = Trim(line.substr(eq + 1), kSpaceTab);
-    if (EqualsNoCase(entry.target, "NUL")) entry.target.clear();
+    if (AsciiUpper(entry.target) == "NUL") entry.target.clear();
     entry.firstSection = first;
     if (!first)
       entry.ignored = "after the first [rename] section (WININIT reads only that one)";
