@@ -16,6 +16,8 @@
 #include "codepage.h"
 #include "deploy/deploy.h"
 #include "machine.h"
+#include "machine_text.h"
+#include "paths.h"
 
 namespace {
 

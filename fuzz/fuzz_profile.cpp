@@ -13,6 +13,7 @@
 #include <windows.h>
 
 #include "machine.h"
+#include "paths.h"
 
 namespace {
 

@@ -12,7 +12,18 @@
 #include <string>
 #include <vector>
 
+#include "attributes.h"
+#include "faults.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "paths.h"
+#include "profiles.h"
+#include "registry.h"
+#include "regstore.h"
+#include "restart.h"
+#include "snapshot.h"
+#include "wow64.h"
 #include "report.h"
 
 namespace sweep {

@@ -1,7 +1,7 @@
 #include "test_machine.h"
 
-#include "codepage.h"
 #include "deploy/deploy.h"
+#include "machine_text.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -23,13 +23,9 @@
 
 #include <cstring>
 
-#include "machine.h"
-
 namespace winsim {
 
 namespace {
-
-UINT CodePage() { return Config().codePage; }
 
 bool IsDoubleByte(UINT cp) { return cp == 932 || cp == 936 || cp == 949 || cp == 950; }
 
@@ -142,47 +138,46 @@ bool CodePageLeadByte(UINT cp, BYTE b) {
   return false;
 }
 
-size_t CharBytes(const std::string &text, size_t at) {
+size_t CharBytes(const std::string &text, size_t at, UINT cp) {
   if (at >= text.size()) return 1;
-  UINT cp = CodePage();
   if (cp == CP_UTF8) return Utf8Length(text, at);
   if (CodePageLeadByte(cp, BYTE(text[at])) && at + 1 < text.size() && text[at + 1] != 0) return 2;
   return 1;
 }
 
-std::vector<std::string> SplitChars(const std::string &text) {
+std::vector<std::string> SplitChars(const std::string &text, UINT cp) {
   std::vector<std::string> chars;
   for (size_t at = 0; at < text.size();) {
-    size_t n = CharBytes(text, at);
+    size_t n = CharBytes(text, at, cp);
     chars.push_back(text.substr(at, n));
     at += n;
   }
   return chars;
 }
 
-size_t FindFirstChar(const std::string &text, const char *set) {
+size_t FindFirstChar(const std::string &text, const char *set, UINT cp) {
   for (size_t at = 0; at < text.size();) {
-    size_t n = CharBytes(text, at);
+    size_t n = CharBytes(text, at, cp);
     if (n == 1 && text[at] && strchr(set, text[at])) return at;
     at += n;
   }
   return std::string::npos;
 }
 
-size_t FindLastChar(const std::string &text, const char *set) {
+size_t FindLastChar(const std::string &text, const char *set, UINT cp) {
   size_t found = std::string::npos;
   for (size_t at = 0; at < text.size();) {
-    size_t n = CharBytes(text, at);
+    size_t n = CharBytes(text, at, cp);
     if (n == 1 && text[at] && strchr(set, text[at])) found = at;
     at += n;
   }
   return found;
 }
 
-std::vector<std::string> SplitAtChar(const std::string &text, char separator) {
+std::vector<std::string> SplitAtChar(const std::string &text, char separator, UINT cp) {
   std::vector<std::string> parts(1);
   for (size_t at = 0; at < text.size();) {
-    size_t n = CharBytes(text, at);
+    size_t n = CharBytes(text, at, cp);
     if (n == 1 && text[at] == separator)
       parts.emplace_back();
     else
@@ -192,32 +187,31 @@ std::vector<std::string> SplitAtChar(const std::string &text, char separator) {
   return parts;
 }
 
-bool EndsWithChar(const std::string &text, char c) {
-  size_t last = FindLastChar(text, std::string(1, c).c_str());
+bool EndsWithChar(const std::string &text, char c, UINT cp) {
+  size_t last = FindLastChar(text, std::string(1, c).c_str(), cp);
   return last != std::string::npos && last + 1 == text.size();
 }
 
-std::string UpperText(const std::string &text) {
-  UINT cp = CodePage();
+std::string UpperText(const std::string &text, UINT cp) {
   std::string out;
   out.reserve(text.size());
   for (size_t at = 0; at < text.size();) {
-    size_t n = CharBytes(text, at);
+    size_t n = CharBytes(text, at, cp);
     out += UpperChar(cp, text.substr(at, n));
     at += n;
   }
   return out;
 }
 
-int CompareNoCase(const std::string &a, const std::string &b) {
-  return UpperText(a).compare(UpperText(b));
+int CompareNoCase(const std::string &a, const std::string &b, UINT cp) {
+  return UpperText(a, cp).compare(UpperText(b, cp));
 }
 
-size_t SystemLength(const std::string &text) {
-  if (Config().Is9x()) return text.size();
+size_t SystemLength(const std::string &text, UINT cp, bool countsBytes) {
+  if (countsBytes) return text.size();
   size_t units = 0;
   for (size_t at = 0; at < text.size();) {
-    size_t n = CharBytes(text, at);
+    size_t n = CharBytes(text, at, cp);
     units += n == 4 ? 2 : 1;  // outside the BMP: a surrogate pair
     at += n;
   }

@@ -33,35 +33,38 @@ bool CodePageSupported(UINT codePage);
 // and 1252 have none.
 bool CodePageLeadByte(UINT codePage, BYTE byte);
 
-// The number of bytes of the character that starts at text[at] in the
-// attached machine's code page (1 at the end of the text): 2 for a lead
-// byte followed by another byte in a double-byte page, 1 to 4 for a UTF-8
-// sequence (1 for a byte that starts no valid one).
-size_t CharBytes(const std::string &text, size_t at);
+// Every function below works in the code page it is given; machine_text.h
+// gives the same functions in the attached machine's code page.
+
+// The number of bytes of the character that starts at text[at] (1 at the
+// end of the text): 2 for a lead byte followed by another byte in a
+// double-byte page, 1 to 4 for a UTF-8 sequence (1 for a byte that starts no
+// valid one).
+size_t CharBytes(const std::string &text, size_t at, UINT codePage);
 // The text split into its characters.
-std::vector<std::string> SplitChars(const std::string &text);
+std::vector<std::string> SplitChars(const std::string &text, UINT codePage);
 // Position of the first character that is one of the single-byte
 // characters in `set`, or npos.
-size_t FindFirstChar(const std::string &text, const char *set);
+size_t FindFirstChar(const std::string &text, const char *set, UINT codePage);
 // Position of the last character that is one of the single-byte characters
 // in `set` ("\\/" for path separators), or npos.
-size_t FindLastChar(const std::string &text, const char *set);
+size_t FindLastChar(const std::string &text, const char *set, UINT codePage);
 // Splits at the single-byte character `separator` (never inside a
 // double-byte character); empty parts are kept.
-std::vector<std::string> SplitAtChar(const std::string &text, char separator);
+std::vector<std::string> SplitAtChar(const std::string &text, char separator, UINT codePage);
 // True when the text's last character is the single-byte character `c`.
-bool EndsWithChar(const std::string &text, char c);
+bool EndsWithChar(const std::string &text, char c, UINT codePage);
 
 // The text upper-cased character by character, in the same code page.
-std::string UpperText(const std::string &text);
+std::string UpperText(const std::string &text, UINT codePage);
 // Case-insensitive comparison of two names (<0, 0, >0).
-int CompareNoCase(const std::string &a, const std::string &b);
-inline bool EqualNoCase(const std::string &a, const std::string &b) { return CompareNoCase(a, b) == 0; }
+int CompareNoCase(const std::string &a, const std::string &b, UINT codePage);
 
 // The length of the text as the system counts it: UTF-16 units on the NT
-// family (a double-byte character is one, a UTF-8 sequence one or two), bytes
-// on the 9x family, which keeps its strings in the ANSI code page.
-size_t SystemLength(const std::string &text);
+// family (a double-byte character is one, a UTF-8 sequence one or two),
+// bytes on the 9x family (`countsBytes`), which keeps its strings in the
+// ANSI code page.
+size_t SystemLength(const std::string &text, UINT codePage, bool countsBytes);
 
 }  // namespace winsim
 

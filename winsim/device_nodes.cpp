@@ -5,6 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ascii.h"
+#include "attributes.h"
+#include "devices.h"
+#include "machine.h"
+#include "paths.h"
+
 namespace winsim {
 namespace devices {
 
@@ -21,19 +27,6 @@ void Succeed() {
   if (!WineMode()) SetLastError(ERROR_SUCCESS);
 }
 
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
-
-bool EqualNoCase(const std::string &a, const std::string &b) { return Upper(a) == Upper(b); }
-
-std::string Trim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t\r\n"), e = s.find_last_not_of(" \t\r\n");
-  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
-}
-
 // ---- GUIDs ----
 
 std::string FormatGuid(const GUID &g) {
@@ -46,7 +39,7 @@ std::string FormatGuid(const GUID &g) {
 
 bool ParseGuid(const std::string &text, GUID *out) {
   static const int groups[] = {8, 4, 4, 4, 12};
-  std::string t = Trim(text);
+  std::string t = Trim(text, kSpaceTabLineEnds);
   if (t.size() != 38 || t.front() != '{' || t.back() != '}') return false;
   std::string hex;
   size_t pos = 1;
@@ -133,7 +126,7 @@ std::vector<std::string> RegisteredDevices() {
 // except the phantoms machine.ini lists.
 bool Present(const std::string &instanceId) {
   for (const std::string &absent : Config().absentDevices)
-    if (EqualNoCase(absent, instanceId)) return false;
+    if (AsciiEqualNoCase(absent, instanceId)) return false;
   return true;
 }
 
@@ -150,7 +143,7 @@ GUID ClassGuidOf(reg::Key *device) {
 bool DeviceHasId(reg::Key *node, const std::string &hardwareId) {
   for (const char *name : {"HardwareID", "CompatibleIDs"})
     for (const std::string &id : MultiStrings(node, name))
-      if (EqualNoCase(id, hardwareId)) return true;
+      if (AsciiEqualNoCase(id, hardwareId)) return true;
   return false;
 }
 
@@ -164,7 +157,7 @@ std::string ServiceImage(const std::string &service) {
   std::string image =
       ValueString(reg::Find(Hklm(), std::string(kServicesKey) + "\\" + service), "ImagePath");
   if (image.empty()) return "";
-  if (Upper(image).rfind("\\SYSTEMROOT\\", 0) == 0) return Config().windowsDir + image.substr(11);
+  if (AsciiUpper(image).rfind("\\SYSTEMROOT\\", 0) == 0) return Config().windowsDir + image.substr(11);
   if (image.size() > 1 && image[1] == ':') return image;
   return Config().windowsDir + "\\" + image;
 }

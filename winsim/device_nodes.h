@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
+#include "regstore.h"
 
 namespace winsim {
 namespace devices {
@@ -29,10 +29,6 @@ extern const char kServicesKey[];  // SYSTEM\CurrentControlSet\Services
 bool &WineMode();
 // A successful call: Windows clears the last error, Wine leaves it.
 void Succeed();
-
-std::string Upper(std::string s);
-bool EqualNoCase(const std::string &a, const std::string &b);
-std::string Trim(const std::string &s);  // blanks, tabs, CR and LF
 
 // "{XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}", and back (case-insensitive).
 std::string FormatGuid(const GUID &g);

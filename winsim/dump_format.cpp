@@ -4,6 +4,7 @@
 // tools/common/changes.cpp.
 #include "snapshot.h"
 
+#include "ascii.h"
 #include "dump_format.h"
 
 #include <algorithm>
@@ -12,8 +13,6 @@
 #include <set>
 
 namespace winsim {
-
-const char kSessionManagerKey[] = "HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 namespace dump_internal {
 
@@ -37,12 +36,6 @@ using namespace dump_internal;
 namespace {
 
 const char kEnumRootPrefix[] = "HKLM\\SYSTEM\\CURRENTCONTROLSET\\ENUM\\ROOT\\";
-
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
 
 std::string Hex32(uint32_t v) {
   char buf[16];
@@ -87,6 +80,7 @@ std::string QuoteBytes(const std::string &text, bool keepHighBytes) {
   }
   return out + "\"";
 }
+
 }  // namespace
 
 std::string QuoteText(const std::string &text) { return QuoteBytes(text, false); }
@@ -169,6 +163,8 @@ bool ParseTypeName(const std::string &s, uint32_t *type) {
   return true;
 }
 
+namespace {
+
 std::string HexBytes(const std::vector<uint8_t> &data) {
   std::string out = "hex:";
   char buf[4];
@@ -195,6 +191,8 @@ bool MultiStrings(const std::vector<uint8_t> &data, std::vector<std::string> *ou
   return current.empty();  // the last string was terminated
 }
 
+}  // namespace
+
 std::string FormatData(uint32_t type, const std::vector<uint8_t> &data) {
   if (type == 1 || type == 2) {
     if (!data.empty() && data.back() == 0)
@@ -213,6 +211,8 @@ std::string FormatData(uint32_t type, const std::vector<uint8_t> &data) {
   return HexBytes(data);
 }
 
+namespace {
+
 bool ParseHexBytes(const std::string &s, std::vector<uint8_t> *out) {
   out->clear();
   if (!StartsWith(s, "hex:")) return false;
@@ -228,6 +228,8 @@ bool ParseHexBytes(const std::string &s, std::vector<uint8_t> *out) {
     if (s[i++] != ',') return false;
   }
 }
+
+}  // namespace
 
 // Reads the data text of a value; the result must format back to the same
 // text, so every state has exactly one dump.
@@ -268,6 +270,8 @@ bool ParseData(uint32_t type, const std::string &s, std::vector<uint8_t> *out) {
   return FormatData(type, *out) == s;
 }
 
+namespace {
+
 std::string ValueName(const std::string &name) { return name.empty() ? "@" : QuoteText(name); }
 
 // ---- sections ----
@@ -277,6 +281,8 @@ std::string FileLine(const std::string &path, const FileState &f) {
   return "file attr=" + Hex32(f.attributes) + " size=" + std::to_string(f.size) +
          " fnv=" + f.hash + " " + path;
 }
+
+}  // namespace
 
 std::string ProfileBody(const std::string &line) {
   bool crlf = line.size() >= 2 && line.compare(line.size() - 2, 2, "\r\n") == 0;
@@ -288,6 +294,8 @@ std::string ProfileBody(const std::string &line) {
   if (!plain) return " " + QuoteText(line);
   return content.empty() ? "" : " " + content;
 }
+
+namespace {
 
 std::string PendingLine(const std::pair<std::string, std::string> &move) {
   if (move.second.empty()) return "delete " + move.first;
@@ -315,15 +323,17 @@ std::vector<std::pair<std::string, const RegValueState *>> ValuesOf(const Machin
 std::string DeviceField(const MachineSnapshot &s, const std::string &key, const char *name) {
   // Value names are case-insensitive.
   for (const auto &v : ValuesOf(s, key))
-    if (Upper(v.first) == Upper(name)) return FormatData(v.second->type, v.second->data);
+    if (AsciiUpper(v.first) == AsciiUpper(name)) return FormatData(v.second->type, v.second->data);
   return "-";
 }
+
+}  // namespace
 
 std::vector<std::string> DeviceLines(const MachineSnapshot &s) {
   std::vector<std::string> lines;
   size_t rootLength = strlen(kEnumRootPrefix) - 5;  // up to "Enum\"
   for (const std::string &key : AllKeys(s)) {
-    if (!StartsWith(Upper(key), kEnumRootPrefix)) continue;
+    if (!StartsWith(AsciiUpper(key), kEnumRootPrefix)) continue;
     std::string instance = key.substr(rootLength);  // "ROOT\MEDIA\0000"
     if (std::count(instance.begin(), instance.end(), '\\') != 2) continue;
     lines.push_back("device " + instance + " hardware=" + DeviceField(s, key, "HardwareID") +

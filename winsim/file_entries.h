@@ -4,7 +4,7 @@
 #ifndef WINSIM_FILE_ENTRIES_H
 #define WINSIM_FILE_ENTRIES_H
 
-#include "machine.h"  // ResolvedPath
+#include "paths.h"
 
 namespace winsim {
 namespace internal {

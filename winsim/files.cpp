@@ -1,5 +1,6 @@
-// Files: search, attributes, copy, move (immediate and at the next restart),
-// delete, drive types.
+// Files: attributes, copy, move (immediate and at the next restart), delete.
+// Searches are in file_search.cpp, the names' checks in file_names.cpp,
+// drive types in drives.cpp.
 //
 // Paths go through ResolvePath (case-insensitive lookup, stored case kept).
 // Attributes that POSIX cannot hold live in the machine's attribute table;
@@ -16,8 +17,20 @@
 #include <map>
 #include <sstream>
 
-#include "codepage.h"
+#include "attributes.h"
+#include "faults.h"
+#include "file_entries.h"
+#include "file_names.h"
+#include "file_search.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
+#include "paths.h"
+#include "regstore.h"
+#include "restart_queue.h"
+#include "snapshot.h"
+#include "wow64.h"
 
 namespace winsim {
 
@@ -35,176 +48,6 @@ const DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDE
                                   FILE_ATTRIBUTE_OFFLINE |
                                   FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingValue[] = "PendingFileRenameOperations";
-
-std::string FileUpper(const std::string &s) { return UpperText(s); }
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// Attributes as GetFileAttributesA reports them: the directory bit from the
-// file system, NORMAL for a file that has no other bit.
-DWORD FileReportedAttributes(const ResolvedPath &r) {
-  DWORD a = StoredAttributes(r);
-  if (r.isDirectory) return a | FILE_ATTRIBUTE_DIRECTORY;
-  return a ? a : FILE_ATTRIBUTE_NORMAL;
-}
-
-FILETIME FileTimeFromUnix(const struct timespec &t) {
-  // 100-ns intervals since 1601-01-01.
-  unsigned long long ticks =
-      (unsigned long long)(t.tv_sec + 11644473600LL) * 10000000ULL + (unsigned long long)t.tv_nsec / 100;
-  FILETIME ft;
-  ft.dwLowDateTime = DWORD(ticks);
-  ft.dwHighDateTime = DWORD(ticks >> 32);
-  return ft;
-}
-
-void FileFillFindData(const ResolvedPath &r, const std::string &name, WIN32_FIND_DATAA *fd) {
-  memset(fd, 0, sizeof *fd);
-  fd->dwFileAttributes = FileReportedAttributes(r);
-  struct stat st;
-  if (stat(r.host.c_str(), &st) == 0) {
-    fd->ftCreationTime = FileTimeFromUnix(st.st_mtim);
-    fd->ftLastAccessTime = FileTimeFromUnix(st.st_atim);
-    fd->ftLastWriteTime = FileTimeFromUnix(st.st_mtim);
-    if (!r.isDirectory) {
-      fd->nFileSizeLow = DWORD(st.st_size);
-      fd->nFileSizeHigh = DWORD((unsigned long long)st.st_size >> 32);
-    }
-  }
-  // No 8.3 aliases on this machine (as under Wine): cAlternateFileName stays
-  // empty.
-  snprintf(fd->cFileName, sizeof fd->cFileName, "%s", name.c_str());
-}
-
-// Wildcard match of one name by characters, case-insensitive: '*' any run,
-// '?' one character (also a double-byte one).  "*.*" matches names without
-// a dot too, as on Windows.
-bool FileMatchChars(const std::vector<std::string> &pattern, size_t p,
-                    const std::vector<std::string> &name, size_t n) {
-  for (;;) {
-    if (p < pattern.size() && pattern[p] == "*") {
-      while (p < pattern.size() && pattern[p] == "*") ++p;
-      if (p == pattern.size()) return true;
-      bool dotStar = p + 2 == pattern.size() && pattern[p] == "." && pattern[p + 1] == "*";
-      bool hasDot = false;
-      for (size_t i = n; i < name.size(); ++i) hasDot = hasDot || name[i] == ".";
-      if (dotStar && !hasDot) return true;
-      for (size_t i = n; i <= name.size(); ++i)
-        if (FileMatchChars(pattern, p, name, i)) return true;
-      return false;
-    }
-    if (n == name.size()) {
-      // A trailing ".*" also matches the end of a name without an extension.
-      return p == pattern.size() ||
-             (p + 2 == pattern.size() && pattern[p] == "." && pattern[p + 1] == "*");
-    }
-    if (p == pattern.size()) return false;
-    if (pattern[p] != "?" && FileUpper(pattern[p]) != FileUpper(name[n])) return false;
-    ++p;
-    ++n;
-  }
-}
-
-bool FileMatches(const char *pattern, const char *name) {
-  return FileMatchChars(SplitChars(pattern), 0, SplitChars(name), 0);
-}
-
-struct FindState {
-  std::vector<WIN32_FIND_DATAA> entries;
-  size_t next = 0;
-};
-
-std::map<uintptr_t, FindState> &FindHandles() {
-  static std::map<uintptr_t, FindState> handles;
-  return handles;
-}
-
-HANDLE FileNewFindHandle(FindState state) {
-  static uintptr_t next = 0x00F10000;
-  uintptr_t handle = next;
-  next += 4;
-  FindHandles()[handle] = std::move(state);
-  return reinterpret_cast<HANDLE>(handle);
-}
-
-// Lists `dir` (resolved, existing) for the entries matching `pattern`:
-// "." and ".." first outside a root, then the names in case-insensitive
-// order (the order NTFS gives).
-DWORD FileListMatches(const ResolvedPath &dir, const std::string &pattern, FindState *state) {
-  std::vector<std::string> names;
-  DIR *d = opendir(dir.host.c_str());
-  if (!d) return ERROR_PATH_NOT_FOUND;
-  while (struct dirent *e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    if (FileMatches(pattern.c_str(), name.c_str())) names.push_back(name);
-  }
-  closedir(d);
-  std::sort(names.begin(), names.end(), [](const std::string &a, const std::string &b) {
-    return FileUpper(a) < FileUpper(b);
-  });
-  std::string base = dir.isRoot ? dir.windows : dir.windows + "\\";
-  if (!dir.isRoot)
-    for (const char *dot : {".", ".."})
-      if (FileMatches(pattern.c_str(), dot)) {
-        WIN32_FIND_DATAA fd;
-        FileFillFindData(dir, dot, &fd);
-        state->entries.push_back(fd);
-      }
-  for (const std::string &name : names) {
-    ResolvedPath child;
-    if (ResolvePath((base + name).c_str(), &child) != 0 || !child.exists) continue;
-    WIN32_FIND_DATAA fd;
-    FileFillFindData(child, name, &fd);
-    state->entries.push_back(fd);
-  }
-  return state->entries.empty() ? ERROR_FILE_NOT_FOUND : 0;
-}
-
-// An absolute Windows path made from `path` without looking at the disk:
-// relative names are joined to the current directory, '/' becomes '\',
-// "." and ".." are applied; letter case stays as given.  This is the form
-// the delayed-move list records.
-DWORD FileAbsolutePath(const char *path, std::string *out) {
-  std::string p;
-  for (const std::string &ch : SplitChars(path)) {
-    char c = ch.size() == 1 ? ch[0] : 'x';
-    if ((unsigned char)c < 32 || strchr("<>\"|?*", c) || (c == ':' && p.size() != 1))
-      return ERROR_INVALID_NAME;
-    p += c == '/' ? std::string("\\") : ch;
-  }
-  const std::string &cwd = Config().currentDir;
-  std::string full;
-  if (p.size() >= 2 && p[1] == ':') {
-    if (p.size() >= 3 && p[2] == '\\')
-      full = p;
-    else if (!cwd.empty() && toupper((unsigned char)cwd[0]) == toupper((unsigned char)p[0]))
-      full = cwd + "\\" + p.substr(2);
-    else
-      full = p.substr(0, 2) + "\\" + p.substr(2);
-  } else if (p.size() >= 2 && p[0] == '\\' && p[1] == '\\') {
-    return ERROR_INVALID_PARAMETER;  // UNC names cannot be queued
-  } else if (!p.empty() && p[0] == '\\') {
-    full = cwd.substr(0, 2) + p;
-  } else {
-    full = cwd + "\\" + p;
-  }
-  std::vector<std::string> parts;
-  for (const std::string &part : SplitAtChar(full.substr(3), '\\')) {
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-      continue;
-    }
-    parts.push_back(part);
-  }
-  *out = full.substr(0, 2);
-  for (const std::string &part : parts) *out += "\\" + part;
-  if (parts.empty()) *out += "\\";
-  return 0;
-}
 
 // Appends one pair to PendingFileRenameOperations: "\??\source", then
 // "!\??\target" (replace), "\??\target", or "" (delete); the list keeps its
@@ -357,65 +200,7 @@ DWORD FileResolveExisting(const char *path, ResolvedPath *r) {
   return r->exists ? 0 : ERROR_FILE_NOT_FOUND;
 }
 
-bool EndsWithSeparator(const char *path) {
-  size_t last = FindLastChar(path, "\\/");
-  return last != std::string::npos && last + 1 == strlen(path);
-}
-
-// Microsoft's "Maximum Path Length Limitation" gives MAX_PATH (260)
-// characters with the terminating zero as the limit of the ANSI file calls.
-// What the NT family refuses is a name that does not fit where the "A" call
-// converts its (first) name: the thread's static Unicode buffer of MAX_PATH
-// + 1 characters; a name longer than MAX_PATH characters fails with
-// ERROR_FILENAME_EXCED_RANGE (206) before anything is looked at (the
-// file_name_AtoW conversion in Wine's kernelbase and ReactOS's kernel32).
-// Observed under Wine 8 (wine64): GetFileAttributesA of a missing path of
-// 260 characters gives 3, of 261 characters 206; CopyFileA with a source of
-// 300 characters 206, with a target of 300 characters in a missing folder 3;
-// MoveFileExA(..., DELAY_UNTIL_REBOOT) with a source of 300 characters 206.
-// A second name (the target of CopyFileA and MoveFileExA) is converted into
-// an allocated buffer and fails in the path parsing of the "W" call with
-// ERROR_PATH_NOT_FOUND (3), as the code above; that Windows refuses it at
-// the same length is not confirmed.  The 9x family counts bytes and is
-// given the same codes (not confirmed).  The full path counts too: a
-// relative name joined to the current directory must fit as well.
-DWORD FileNameLengthError(const char *path, bool firstName) {
-  if (!path) return 0;
-  std::string full;
-  bool tooLong = SystemLength(path) > MAX_PATH ||
-                 (FileAbsolutePath(path, &full) == 0 && SystemLength(full) > MAX_PATH);
-  if (!tooLong) return 0;
-  return firstName ? ERROR_FILENAME_EXCED_RANGE : ERROR_PATH_NOT_FOUND;
-}
-
 }  // namespace
-
-// A drive without its medium is a "drive-not-ready" error, one of the
-// serious errors of the process error mode: unless SEM_FAILCRITICALERRORS
-// is set, "the system displays the critical-error-handler message box"
-// (Microsoft's SetErrorMode and "Process Error Mode" pages) and waits for
-// the user; the call fails with ERROR_NOT_READY once the user cancels, as it
-// does at once with the flag set.  Every call that reaches the drive's file
-// system does so: a search, an attribute query, a copy, an open (Microsoft's
-// DRIVES sample of the NT SDK sets the mode around its test open of a
-// removable drive to keep "an unwanted pop-up, prompting the user to insert
-// a disk" away); GetDriveTypeA asks only the drive's kind and shows
-// nothing (the same sample calls it on every drive unguarded).  The text is
-// NT's message for STATUS_NO_MEDIA_IN_DEVICE as Knowledge Base Q281345
-// quotes it ("There is no disk in the drive. Please insert a disk into
-// drive A:."); the 9x family shows its own box for the same error (Windows
-// 3.x: "Cannot read from drive A:", Knowledge Base Q69027), whose wording
-// is not confirmed and is recorded with the same text.
-void NotReadyDriveBox(char letter) {
-  if (ProcessErrorMode() & SEM_FAILCRITICALERRORS) return;
-  JournalAppend("system-error-box " +
-                QuoteText("There is no disk in the drive. Please insert a disk into drive " +
-                          std::string(1, letter) + ":."));
-}
-
-// Search handles not yet closed with FindClose; counted with the process
-// handles, so that a search left open shows as a leak.
-size_t OpenFindHandleCount() { return FindHandles().size(); }
 
 namespace internal {
 
@@ -451,95 +236,6 @@ DWORD RemoveEntry(const ResolvedPath &r) {
 using namespace winsim;
 
 extern "C" {
-
-HANDLE WINAPI FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
-  if (DWORD e = Fault("FindFirstFileA", pattern)) {
-    SetLastError(e);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (!pattern || !data) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return INVALID_HANDLE_VALUE;
-  }
-  if (DWORD e = FileNameLengthError(pattern, true)) {
-    SetLastError(e);
-    return INVALID_HANDLE_VALUE;
-  }
-  std::string p(pattern);
-  size_t split = FindLastChar(p, "\\/");
-  std::string last = split == std::string::npos ? p.substr(p.size() >= 2 && p[1] == ':' ? 2 : 0)
-                                                 : p.substr(split + 1);
-  FindState state;
-  if (last.find_first_of("*?") == std::string::npos) {
-    // A plain name: the entry itself.  A root, or a name with a trailing
-    // backslash, names a directory's contents without a pattern and fails.
-    ResolvedPath r;
-    if (DWORD e = ResolveCallerPath(pattern, &r)) {
-      SetLastError(e);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (r.isRoot || EndsWithSeparator(pattern)) {
-      // Windows: 2 for a root or an existing directory, 3 for a missing one
-      // (Wine's own test, todo_wine for the missing case).
-      SetLastError(r.isRoot || r.exists ? ERROR_FILE_NOT_FOUND : ERROR_PATH_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-    if (!r.exists) {
-      SetLastError(ERROR_FILE_NOT_FOUND);
-      return INVALID_HANDLE_VALUE;
-    }
-    WIN32_FIND_DATAA fd;
-    FileFillFindData(r, r.windows.substr(FindLastChar(r.windows, "\\") + 1), &fd);
-    state.entries.push_back(fd);
-  } else {
-    // Wildcards in the last part only; a '*' or '?' in a directory part is
-    // refused by the path resolution (ERROR_INVALID_NAME).
-    std::string dirPath = split == std::string::npos ? p.substr(0, p.size() - last.size())
-                                                     : p.substr(0, split + 1);
-    if (dirPath.empty()) dirPath = ".";
-    ResolvedPath dir;
-    DWORD e = ResolveCallerPath(dirPath.c_str(), &dir);
-    if (!e && (!dir.exists || !dir.isDirectory)) e = ERROR_PATH_NOT_FOUND;
-    if (!e) e = FileListMatches(dir, last, &state);
-    if (e) {
-      SetLastError(e);
-      return INVALID_HANDLE_VALUE;
-    }
-  }
-  *data = state.entries[0];
-  state.next = 1;
-  return FileNewFindHandle(std::move(state));
-}
-
-BOOL WINAPI FindNextFileA(HANDLE handle, LPWIN32_FIND_DATAA data) {
-  if (DWORD e = Fault("FindNextFileA")) {
-    SetLastError(e);
-    return FALSE;
-  }
-  auto it = FindHandles().find(reinterpret_cast<uintptr_t>(handle));
-  if (it == FindHandles().end()) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  if (it->second.next >= it->second.entries.size()) {
-    SetLastError(ERROR_NO_MORE_FILES);
-    return FALSE;
-  }
-  *data = it->second.entries[it->second.next++];
-  return TRUE;
-}
-
-BOOL WINAPI FindClose(HANDLE handle) {
-  if (DWORD e = Fault("FindClose")) {
-    SetLastError(e);
-    return FALSE;
-  }
-  if (!FindHandles().erase(reinterpret_cast<uintptr_t>(handle))) {
-    SetLastError(ERROR_INVALID_HANDLE);
-    return FALSE;
-  }
-  return TRUE;
-}
 
 DWORD WINAPI GetFileAttributesA(LPCSTR path) {
   if (DWORD e = Fault("GetFileAttributesA", path)) {
@@ -716,32 +412,6 @@ BOOL WINAPI DeleteFileA(LPCSTR path) {
     return FALSE;
   }
   return TRUE;
-}
-
-UINT WINAPI GetDriveTypeA(LPCSTR root) {
-  if (DWORD e = Fault("GetDriveTypeA", root)) {
-    SetLastError(e);
-    return DRIVE_UNKNOWN;
-  }
-  // NULL asks for the current directory's drive.  Otherwise a root: "C:\",
-  // or "C:" without its backslash, which the documentation calls required
-  // but Windows accepts (Wine's conformance test expects the drive's type
-  // for it on every Windows version); anything else has no root directory
-  // (Wine is more lenient and also accepts "C:\windows\").
-  std::string r = root ? std::string(root) : Config().currentDir.substr(0, 3);
-  if (r.size() < 2 || r.size() > 3 || !isalpha((unsigned char)r[0]) || r[1] != ':' ||
-      (r.size() == 3 && !IsSeparator(r[2])))
-    return DRIVE_NO_ROOT_DIR;
-  auto it = Config().drives.find(char(toupper((unsigned char)r[0])));
-  if (it == Config().drives.end()) return DRIVE_NO_ROOT_DIR;
-  switch (it->second) {
-    case DriveKind::Removable: return DRIVE_REMOVABLE;
-    case DriveKind::Fixed: return DRIVE_FIXED;
-    case DriveKind::Remote: return DRIVE_REMOTE;
-    case DriveKind::Cdrom: return DRIVE_CDROM;
-    case DriveKind::Ramdisk: return DRIVE_RAMDISK;
-    default: return DRIVE_NO_ROOT_DIR;
-  }
 }
 
 }  // extern "C"

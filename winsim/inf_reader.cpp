@@ -3,14 +3,17 @@
 
 #include <sstream>
 
+#include "ascii.h"
 #include "device_nodes.h"
+#include "paths.h"
 #include "textfile.h"
+#include "wow64.h"
 
 namespace winsim {
 namespace devices {
 
 const std::vector<InfLine> *Inf::Section(const std::string &name) const {
-  auto it = sections.find(Upper(name));
+  auto it = sections.find(AsciiUpper(name));
   return it == sections.end() ? nullptr : &it->second;
 }
 
@@ -26,7 +29,7 @@ std::string Inf::Expand(const std::string &raw) const {
     if (token.empty()) {
       out += '%';
     } else {
-      auto s = strings.find(Upper(token));
+      auto s = strings.find(AsciiUpper(token));
       out += s == strings.end() ? token : s->second;  // unknown tokens stay bare
     }
     i = close;
@@ -38,7 +41,7 @@ std::string Inf::Value(const std::string &section, const std::string &key, bool 
   if (found) *found = false;
   if (const std::vector<InfLine> *lines = Section(section))
     for (const InfLine &line : *lines)
-      if (EqualNoCase(line.key, key)) {
+      if (AsciiEqualNoCase(line.key, key)) {
         if (found) *found = true;
         return line.fields.empty() ? "" : Expand(line.fields[0]);
       }
@@ -63,17 +66,17 @@ std::vector<std::string> InfSplit(const std::string &text, std::string *key) {
         quoted = !quoted;
       }
     } else if (!quoted && c == '=' && !haveKey) {
-      *key = Trim(current);
+      *key = Trim(current, kSpaceTabLineEnds);
       current.clear();
       haveKey = true;
     } else if (!quoted && c == ',') {
-      fields.push_back(Trim(current));
+      fields.push_back(Trim(current, kSpaceTabLineEnds));
       current.clear();
     } else {
       current += c;
     }
   }
-  fields.push_back(Trim(current));
+  fields.push_back(Trim(current, kSpaceTabLineEnds));
   if (!haveKey) key->clear();
   return fields;
 }
@@ -94,19 +97,19 @@ Inf ParseInf(const std::string &text) {
       if (c == ';' && !quoted) break;
       line += c;
     }
-    line = Trim(line);
+    line = Trim(line, kSpaceTabLineEnds);
     if (!line.empty() && line.back() == '\\') {
       logical += line.substr(0, line.size() - 1);
       continue;
     }
     logical += line;
-    line = Trim(logical);
+    line = Trim(logical, kSpaceTabLineEnds);
     logical.clear();
     if (line.empty()) continue;
     if (line[0] == '[') {
       size_t close = line.find(']');
-      std::string name = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1));
-      section = &inf.sections[Upper(name)];
+      std::string name = Trim(line.substr(1, close == std::string::npos ? std::string::npos : close - 1), kSpaceTabLineEnds);
+      section = &inf.sections[AsciiUpper(name)];
       continue;
     }
     if (!section) continue;  // lines before the first section are ignored
@@ -116,10 +119,10 @@ Inf ParseInf(const std::string &text) {
   }
   if (const std::vector<InfLine> *strings = inf.Section("Strings"))
     for (const InfLine &s : *strings)
-      if (!s.key.empty() && !s.fields.empty()) inf.strings[Upper(s.key)] = s.fields[0];
+      if (!s.key.empty() && !s.fields.empty()) inf.strings[AsciiUpper(s.key)] = s.fields[0];
   if (const std::vector<InfLine> *version = inf.Section("Version"))
     for (const InfLine &line : *version)
-      if (EqualNoCase(line.key, "DriverVer")) {
+      if (AsciiEqualNoCase(line.key, "DriverVer")) {
         inf.hasDriverVer = true;
         inf.driverDate = line.fields.empty() ? "" : inf.Expand(line.fields[0]);
         inf.driverVersion = line.fields.size() < 2 ? "" : inf.Expand(line.fields[1]);
@@ -144,7 +147,7 @@ DWORD LoadInf(const char *path, Inf *out) {
 
 // Signatures SetupAPI accepts for a device INF.
 bool HasValidSignature(const Inf &inf) {
-  std::string s = Upper(inf.Value("Version", "Signature"));
+  std::string s = AsciiUpper(inf.Value("Version", "Signature"));
   return s == "$WINDOWS NT$" || s == "$CHICAGO$" || s == "$WINDOWS 95$";
 }
 

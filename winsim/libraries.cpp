@@ -10,11 +10,18 @@
 // [libraries] under the library's full path.  A DLL file that is not listed
 // loads (its code would run: that is what a planted DLL does) but exports
 // nothing.  Bare names are searched the way Windows searches them.
+#include "libraries.h"
+
 #include <cstring>
 #include <map>
 
-#include "codepage.h"
+#include "faults.h"
+#include "journal.h"
 #include "machine.h"
+#include "machine_text.h"
+#include "paths.h"
+#include "snapshot.h"
+#include "wow64.h"
 
 namespace winsim {
 
@@ -46,8 +53,6 @@ bool HasDirectoryPart(const std::string &name) {
   return name.find_first_of("\\/:") != std::string::npos;
 }
 
-std::string Upper(const std::string &s) { return UpperText(s); }
-
 // The system DLLs every process of ours has mapped before the program runs:
 // ntdll (NT family), kernel32, the DLLs the program imports and theirs.  A
 // bare name of one of them resolves to the mapped copy in the system
@@ -65,7 +70,7 @@ const StartDll kStartDlls[] = {
 
 const StartDll *FindStartDll(const std::string &base) {
   for (const StartDll &d : kStartDlls)
-    if (Upper(base) == d.name) return &d;
+    if (UpperText(base) == d.name) return &d;
   return nullptr;
 }
 
@@ -239,10 +244,6 @@ bool ModuleFileName(HMODULE module, std::string *path) {
   return FindModule(module ? reinterpret_cast<uintptr_t>(module) : kProgramModule, path);
 }
 
-namespace internal {
-std::vector<std::string> &Loaded();
-}
-
 }  // namespace winsim
 
 using namespace winsim;
@@ -358,7 +359,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
   bool fullPath = HasDirectoryPart(wanted);
   for (const ModuleView &m : ProcessModules()) {
     std::string base = m.path.substr(FindLastChar(m.path, "\\") + 1);
-    if (fullPath ? PathKey(m.path) == PathKey(wanted) : Upper(base) == Upper(wanted))
+    if (fullPath ? PathKey(m.path) == PathKey(wanted) : UpperText(base) == UpperText(wanted))
       return reinterpret_cast<HMODULE>(m.handle);
   }
   SetLastError(ERROR_MOD_NOT_FOUND);

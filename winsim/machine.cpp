@@ -1,6 +1,13 @@
 // The attached machine: machine.ini, path resolution, attributes, faults,
 // the journal.
+#include "attributes.h"
+#include "faults.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "paths.h"
+#include "profiles.h"
+#include "regstore.h"
 
 #include <dirent.h>
 #include <sys/stat.h>
@@ -12,7 +19,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "codepage.h"
+#include "machine_text.h"
 #include "textfile.h"
 
 namespace winsim {
@@ -36,11 +43,8 @@ State &S() {
   return state;
 }
 
-// Upper case by characters of the machine's code page.
-std::string Upper(const std::string &s) { return UpperText(s); }
-
 bool ContainsNoCase(const std::string &hay, const std::string &needle) {
-  return Upper(hay).find(Upper(needle)) != std::string::npos;
+  return UpperText(hay).find(UpperText(needle)) != std::string::npos;
 }
 
 std::string AttributesFile() { return S().dir + "/attributes.txt"; }
@@ -92,10 +96,10 @@ std::string FindEntry(const std::string &dir, const std::string &name) {
   if (lstat(direct.c_str(), &st) == 0) return name;
   DIR *d = opendir(dir.c_str());
   if (!d) return "";
-  std::string want = Upper(name), found;
+  std::string want = UpperText(name), found;
   while (struct dirent *e = readdir(d)) {
     if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-    if (Upper(e->d_name) == want) {
+    if (UpperText(e->d_name) == want) {
       found = e->d_name;
       break;
     }
@@ -158,7 +162,7 @@ bool SaveConfig(std::string *error) {
   return true;
 }
 
-std::string PathKey(const std::string &windowsPath) { return Upper(windowsPath); }
+std::string PathKey(const std::string &windowsPath) { return UpperText(windowsPath); }
 
 std::string DriveHostDir(char letter) {
   char lower = char(tolower((unsigned char)letter));

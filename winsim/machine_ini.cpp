@@ -28,17 +28,14 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "ascii.h"
 #include "codepage.h"
 #include "machine.h"
+#include "machine_text.h"
 
 namespace winsim {
 
 namespace {
-
-std::string Trim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
-  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
-}
 
 std::string Unquote(const std::string &s) {
   if (s.size() >= 2 && s.front() == '"' && s.back() == '"') return s.substr(1, s.size() - 2);
@@ -100,11 +97,6 @@ size_t LastBackslash(UINT cp, const std::string &path) {
   return last;
 }
 
-std::string Upper(std::string s) {
-  for (char &c : s) c = char(toupper((unsigned char)c));
-  return s;
-}
-
 }  // namespace
 
 bool ParseMachineIni(const std::string &text, const std::string &file, MachineConfig *out,
@@ -125,7 +117,7 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
   while (std::getline(in, line)) {
     ++number;
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    line = Trim(line);
+    line = Trim(line, kSpaceTab);
     if (line.empty() || line[0] == ';' || line[0] == '#') continue;
     if (line[0] == '[') {
       if (line.back() != ']') return fail("unterminated section header");
@@ -141,8 +133,8 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
     }
     if (section.empty()) return fail("line outside a section");
     size_t eq = line.find('=');
-    std::string key = Trim(eq == std::string::npos ? line : line.substr(0, eq));
-    std::string value = eq == std::string::npos ? "" : Trim(line.substr(eq + 1));
+    std::string key = Trim(eq == std::string::npos ? line : line.substr(0, eq), kSpaceTab);
+    std::string value = eq == std::string::npos ? "" : Trim(line.substr(eq + 1), kSpaceTab);
     if (section == "in-use") {
       if (!ValidMachinePath(line)) return fail("expected a full Windows path: " + line);
       c.inUse.push_back(line);
@@ -150,9 +142,9 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
       continue;
     }
     if (section == "registry-denied") {
-      std::string root = Upper(line.substr(0, line.find('\\')));
+      std::string root = AsciiUpper(line.substr(0, line.find('\\')));
       if (root != "HKLM" && root != "HKCU") return fail("expected HKLM\\... or HKCU\\...");
-      c.deniedKeys.push_back(Upper(line));
+      c.deniedKeys.push_back(AsciiUpper(line));
       continue;
     }
     if (section == "absent-devices") {
@@ -213,8 +205,8 @@ bool ParseMachineIni(const std::string &text, const std::string &file, MachineCo
       std::istringstream list(value);
       std::string name;
       while (std::getline(list, name, ','))
-        if (!Trim(name).empty()) exports.push_back(Trim(name));
-      c.libraries[Upper(key)] = exports;
+        if (!Trim(name, kSpaceTab).empty()) exports.push_back(Trim(name, kSpaceTab));
+      c.libraries[AsciiUpper(key)] = exports;
     } else if (section == "processes") {
       unsigned long id = 0;
       if (!ParseNumber(key, &id) || id > 0xFFFFFFFFul) return fail("process id must be a number");

@@ -11,9 +11,15 @@
 #include <cstring>
 #include <set>
 
+#include "ascii.h"
 #include "device_nodes.h"
+#include "faults.h"
 #include "inf_reader.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "regstore.h"
+#include "snapshot.h"
 #include "textfile.h"
 
 namespace winsim {
@@ -36,7 +42,7 @@ std::vector<std::string> ModelsSections(const Inf &inf, const InfLine &manufactu
     return out;
   }
   for (size_t i = 1; i < manufacturer.fields.size(); ++i) {
-    std::string d = Upper(inf.Expand(manufacturer.fields[i]));
+    std::string d = AsciiUpper(inf.Expand(manufacturer.fields[i]));
     if (d == "NTX86" || d == "NT" || d.rfind("NTX86.", 0) == 0 || d.rfind("NT.", 0) == 0)
       out.push_back(base + "." + inf.Expand(manufacturer.fields[i]));
   }
@@ -58,7 +64,7 @@ bool FindDriver(const Inf &inf, const std::string &hardwareId, DriverMatch *out)
       if (!lines) continue;
       for (const InfLine &line : *lines)
         for (size_t i = 1; i < line.fields.size(); ++i)
-          if (EqualNoCase(inf.Expand(line.fields[i]), hardwareId)) {
+          if (AsciiEqualNoCase(inf.Expand(line.fields[i]), hardwareId)) {
             out->description = inf.Expand(line.key);
             out->manufacturer = inf.Expand(maker.key);
             out->installSection = inf.Expand(line.fields[0]);
@@ -86,7 +92,7 @@ bool AssociatedService(const Inf &inf, const std::string &section, std::string *
   const std::vector<InfLine> *lines = inf.Section(section + ".Services");
   if (!lines) return false;
   for (const InfLine &line : *lines) {
-    if (!EqualNoCase(line.key, "AddService") || line.fields.size() < 2) continue;
+    if (!AsciiEqualNoCase(line.key, "AddService") || line.fields.size() < 2) continue;
     unsigned long flags = strtoul(inf.Expand(line.fields[1]).c_str(), nullptr, 0);
     if (flags & 0x2) {
       *name = inf.Expand(line.fields[0]);
@@ -104,7 +110,7 @@ bool AssociatedService(const Inf &inf, const std::string &section, std::string *
 std::string InfPath(const Inf &inf, const std::string &raw) {
   static const std::pair<const char *, int> ids[] = {{"%10%", 10}, {"%11%", 11}, {"%12%", 12}};
   for (const auto &id : ids)
-    if (Upper(raw).rfind(id.first, 0) == 0) {
+    if (AsciiUpper(raw).rfind(id.first, 0) == 0) {
       const MachineConfig &c = Config();
       std::string dir = id.second == 10 ? c.windowsDir : id.second == 11 ? c.systemDir : c.systemDir + "\\DRIVERS";
       return dir + inf.Expand(raw.substr(4));
@@ -128,7 +134,7 @@ ServiceInstall ReadServiceInstall(const Inf &inf, const std::string &section) {
   out.displayName = inf.Value(section, "DisplayName");
   if (const std::vector<InfLine> *lines = inf.Section(section))
     for (const InfLine &line : *lines)
-      if (EqualNoCase(line.key, "ServiceBinary") && !line.fields.empty())
+      if (AsciiEqualNoCase(line.key, "ServiceBinary") && !line.fields.empty())
         out.binary = InfPath(inf, line.fields[0]);
   return out;
 }
@@ -145,7 +151,7 @@ void InstallService(const std::string &name, const ServiceInstall &install) {
   if (!install.displayName.empty()) SetString(key, "DisplayName", install.displayName);
   if (!install.binary.empty()) {
     std::string image = install.binary, root = Config().windowsDir + "\\";
-    if (Upper(image).rfind(Upper(root), 0) == 0) image = image.substr(root.size());
+    if (AsciiUpper(image).rfind(AsciiUpper(root), 0) == 0) image = image.substr(root.size());
     reg::SetValue(key, "ImagePath", REG_EXPAND_SZ, reinterpret_cast<const BYTE *>(image.c_str()),
                   DWORD(image.size() + 1));
   }
@@ -170,9 +176,9 @@ void InstallService(const std::string &name, const ServiceInstall &install) {
 // 0 matched through a hardware ID, 1 through a compatible ID, 2 not at all.
 int MatchRank(reg::Key *node, const std::string &id) {
   for (const std::string &h : MultiStrings(node, "HardwareID"))
-    if (EqualNoCase(h, id)) return 0;
+    if (AsciiEqualNoCase(h, id)) return 0;
   for (const std::string &c : MultiStrings(node, "CompatibleIDs"))
-    if (EqualNoCase(c, id)) return 1;
+    if (AsciiEqualNoCase(c, id)) return 1;
   return 2;
 }
 
@@ -226,7 +232,7 @@ void InstallDriver(reg::Key *node, const Inf &inf, const GUID &classGuid, const 
   }
   // A device that already has a driver key of this class keeps it.
   std::string driver = ValueString(node, "Driver");
-  if (driver.empty() || !EqualNoCase(driver.substr(0, 38), FormatGuid(classGuid)) ||
+  if (driver.empty() || !AsciiEqualNoCase(driver.substr(0, 38), FormatGuid(classGuid)) ||
       !Live(reg::Find(Hklm(), std::string(kClassKey) + "\\" + driver))) {
     if (!driver.empty())
       if (reg::Key *old = reg::Find(Hklm(), std::string(kClassKey) + "\\" + driver))

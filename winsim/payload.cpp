@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <system_error>
 
-#include "codepage.h"
+#include "attributes.h"
 #include "machine.h"
+#include "machine_text.h"
+#include "paths.h"
 
 namespace fs = std::filesystem;
 

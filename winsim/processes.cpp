@@ -18,8 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "codepage.h"
+#include "faults.h"
+#include "file_search.h"
+#include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "wow64.h"
 
 namespace winsim {
@@ -126,8 +129,6 @@ BOOL ReadSnapshotEntry(HANDLE snapshot, PROCESSENTRY32 *entry, bool first) {
 }
 
 }  // namespace
-
-size_t OpenFindHandleCount();  // files.cpp
 
 size_t OpenHandleCount() { return Handles().size() + OpenFindHandleCount(); }
 

@@ -17,6 +17,8 @@
 // The 9x family keeps the most recently used profile file in a cache (see
 // ProfileCache below), and its GetPrivateProfileSectionA uses at most 32767
 // characters of the caller's buffer.
+#include "profiles.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -24,9 +26,15 @@
 #include <string>
 #include <vector>
 
-#include "codepage.h"
+#include "ascii.h"
+#include "attributes.h"
+#include "faults.h"
+#include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
+#include "paths.h"
 #include "textfile.h"
+#include "wow64.h"
 
 namespace winsim {
 
@@ -43,11 +51,7 @@ const char kCrlf[] = "\r\n";
 // Blanks around names and values go.  A NUL counts as a blank: a file that
 // ends in a NUL (as C strings written with their terminator do) gives no
 // extra entry on Windows.
-std::string ProfileTrim(const std::string &s) {
-  static const char kBlanks[] = " \t\v\0";
-  size_t b = s.find_first_not_of(kBlanks, 0, 4), e = s.find_last_not_of(kBlanks, std::string::npos, 4);
-  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
-}
+const std::string kProfileBlanks = std::string(" \t\v\0", 4);
 
 // Section and key names compare by characters of the code page.
 bool ProfileSame(const std::string &a, const std::string &b) { return EqualNoCase(a, b); }
@@ -76,32 +80,32 @@ std::string ProfileJoin(const std::vector<ProfileLine> &lines) {
   return out;
 }
 
-bool IsBlank(const ProfileLine &l) { return ProfileTrim(l.text).empty(); }
+bool IsBlank(const ProfileLine &l) { return Trim(l.text, kProfileBlanks).empty(); }
 bool IsComment(const ProfileLine &l) {
-  std::string t = ProfileTrim(l.text);
+  std::string t = Trim(l.text, kProfileBlanks);
   return !t.empty() && t[0] == ';';
 }
 bool IsHeader(const ProfileLine &l) {
-  std::string t = ProfileTrim(l.text);
+  std::string t = Trim(l.text, kProfileBlanks);
   return !t.empty() && t[0] == '[';
 }
 // An entry: a line of a section that is neither blank, a comment nor a header.
 bool IsEntry(const ProfileLine &l) { return !IsBlank(l) && !IsComment(l) && !IsHeader(l); }
 
 std::string HeaderName(const ProfileLine &l) {
-  std::string t = ProfileTrim(l.text);
+  std::string t = Trim(l.text, kProfileBlanks);
   size_t close = FindFirstChar(t, "]");  // a second byte may be 0x5D
-  return ProfileTrim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1));
+  return Trim(t.substr(1, close == std::string::npos ? std::string::npos : close - 1), kProfileBlanks);
 }
 
 std::string EntryKey(const ProfileLine &l) {
   size_t eq = l.text.find('=');
-  return ProfileTrim(eq == std::string::npos ? l.text : l.text.substr(0, eq));
+  return Trim(eq == std::string::npos ? l.text : l.text.substr(0, eq), kProfileBlanks);
 }
 
 std::string EntryValue(const ProfileLine &l) {
   size_t eq = l.text.find('=');
-  return eq == std::string::npos ? "" : ProfileTrim(l.text.substr(eq + 1));
+  return eq == std::string::npos ? "" : Trim(l.text.substr(eq + 1), kProfileBlanks);
 }
 
 // The first section of that name: its header line and the line after its
@@ -326,7 +330,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
     SetLastError(e);
     return FALSE;
   }
-  std::string section = ProfileTrim(lpAppName);
+  std::string section = Trim(lpAppName, kProfileBlanks);
   size_t header = 0, end = 0;
   bool found = FindSection(file.lines, section, &header, &end);
   if (!lpKeyName || !lpString) {
@@ -337,7 +341,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
     if (!lpKeyName) {
       RemoveEntries(&file.lines, header, end, true);
     } else {
-      std::string key = ProfileTrim(lpKeyName);
+      std::string key = Trim(lpKeyName, kProfileBlanks);
       size_t i = header + 1;
       while (i < end && !(IsEntry(file.lines[i]) && ProfileSame(EntryKey(file.lines[i]), key))) ++i;
       if (i == end) return TRUE;
@@ -345,7 +349,7 @@ BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCST
     }
     return ProfileFinish(file);
   }
-  std::string key = ProfileTrim(lpKeyName);
+  std::string key = Trim(lpKeyName, kProfileBlanks);
   if (!found) {
     AppendSection(&file.lines, section, {key + "=" + lpString});
     return ProfileFinish(file);
@@ -376,7 +380,7 @@ BOOL WINAPI WritePrivateProfileSectionA(LPCSTR lpAppName, LPCSTR lpString, LPCST
   }
   std::vector<std::string> entries;
   for (const char *p = lpString; *p; p += strlen(p) + 1) entries.push_back(p);
-  std::string section = ProfileTrim(lpAppName);
+  std::string section = Trim(lpAppName, kProfileBlanks);
   size_t header = 0, end = 0;
   if (!FindSection(file.lines, section, &header, &end)) {
     AppendSection(&file.lines, section, entries);
@@ -413,12 +417,12 @@ DWORD WINAPI GetPrivateProfileSectionA(LPCSTR lpAppName, LPSTR lpReturnedString,
   std::vector<std::string> items;
   DWORD e = lpFileName ? ProfileOpen(lpFileName, &file) : ERROR_FILE_NOT_FOUND;
   size_t header = 0, end = 0;
-  if (!e && FindSection(file.lines, ProfileTrim(lpAppName), &header, &end)) {
+  if (!e && FindSection(file.lines, Trim(lpAppName, kProfileBlanks), &header, &end)) {
     for (size_t i = header + 1; i < end; ++i) {
       const ProfileLine &l = file.lines[i];
       if (!IsEntry(l)) continue;
       // Blanks around key and value go; quotes stay.
-      items.push_back(l.text.find('=') == std::string::npos ? ProfileTrim(l.text)
+      items.push_back(l.text.find('=') == std::string::npos ? Trim(l.text, kProfileBlanks)
                                                              : EntryKey(l) + "=" + EntryValue(l));
     }
   }
@@ -452,7 +456,7 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
     if (!lpAppName) {
       for (const ProfileLine &l : file.lines)
         if (IsHeader(l)) names.push_back(HeaderName(l));
-    } else if (FindSection(file.lines, ProfileTrim(lpAppName), &header, &end)) {
+    } else if (FindSection(file.lines, Trim(lpAppName, kProfileBlanks), &header, &end)) {
       // Only lines with "=" are keys; GetPrivateProfileSectionA returns the others.
       for (size_t i = header + 1; i < end; ++i)
         if (IsEntry(file.lines[i]) && file.lines[i].text.find('=') != std::string::npos)
@@ -463,8 +467,8 @@ DWORD WINAPI GetPrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName, LPCSTR
   std::string value;
   bool found = false;
   size_t header = 0, end = 0;
-  if (FindSection(file.lines, ProfileTrim(lpAppName), &header, &end)) {
-    std::string key = ProfileTrim(lpKeyName);
+  if (FindSection(file.lines, Trim(lpAppName, kProfileBlanks), &header, &end)) {
+    std::string key = Trim(lpKeyName, kProfileBlanks);
     for (size_t i = header + 1; i < end && !found; ++i) {
       if (IsEntry(file.lines[i]) && ProfileSame(EntryKey(file.lines[i]), key)) {
         value = EntryValue(file.lines[i]);

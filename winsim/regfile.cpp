@@ -4,15 +4,13 @@
 #include <cstdio>
 #include <map>
 
-#include "codepage.h"
+#include "machine_text.h"
 
 namespace winsim {
 
 namespace {
 
 const char kHeader[] = "REGEDIT4";
-
-std::string Upper(const std::string &s) { return UpperText(s); }
 
 std::string Quote(const std::string &s) {
   std::string out = "\"";
@@ -227,9 +225,9 @@ bool ParseRegFile(const std::string &text, const std::string &file, std::vector<
       if (line.back() != ']') return fail(i, "expected ']' at the end of the key line");
       std::string path = line.substr(1, line.size() - 2);
       if (!ValidKeyPath(path)) return fail(i, "invalid key path \"" + path + "\"");
-      auto found = byPath.find(Upper(path));
+      auto found = byPath.find(UpperText(path));
       if (found == byPath.end()) {
-        byPath[Upper(path)] = keys->size();
+        byPath[UpperText(path)] = keys->size();
         keys->push_back(RegFileKey{path, {}, int(i + 1)});
         current = &keys->back();
       } else {
@@ -265,7 +263,7 @@ bool ParseRegFile(const std::string &text, const std::string &file, std::vector<
     if (!ParseValueLine(line, &value, &message)) return fail(startLine, message);
     bool replaced = false;
     for (reg::Value &v : current->values) {
-      if (Upper(v.name) == Upper(value.name)) {
+      if (UpperText(v.name) == UpperText(value.name)) {
         v.type = value.type;  // the stored name keeps its first spelling
         v.data = value.data;
         replaced = true;

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "machine.h"
+#include "regstore.h"
 
 namespace winsim {
 

@@ -6,13 +6,19 @@
 // granted: machine.ini [registry-denied] keys (and their sub-keys) grant
 // read access only, so KEY_ALL_ACCESS is refused there with 5 while KEY_READ
 // opens them.
+#include "registry.h"
+
 #include <cstring>
 #include <memory>
 #include <set>
 
-#include "codepage.h"
+#include "faults.h"
+#include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
 #include "regfile.h"
+#include "regstore.h"
+#include "wow64.h"
 
 namespace winsim {
 
@@ -31,8 +37,6 @@ std::set<RegHandle *> &Handles() {
 
 const REGSAM kReadRights = KEY_READ;  // KEY_QUERY_VALUE|KEY_ENUMERATE_SUB_KEYS|KEY_NOTIFY|READ_CONTROL
 const REGSAM kAllRights = KEY_ALL_ACCESS;
-
-std::string Upper(const std::string &s) { return UpperText(s); }
 
 // Resolves a handle: predefined roots carry every right.  Returns 0 or the
 // error code the call must return.
@@ -67,10 +71,10 @@ std::string RegPath(HKEY hKey, const char *sub) {
 // True when the key path (upper-cased "HKLM\...") is a denied key or lies
 // below one.
 bool RegIsDenied(const std::string &fullPath) {
-  std::string path = Upper(fullPath);
+  std::string path = UpperText(fullPath);
   while (!path.empty() && path.back() == '\\') path.pop_back();
   for (const std::string &listed : Config().deniedKeys) {
-    const std::string denied = Upper(listed);
+    const std::string denied = UpperText(listed);
     if (path == denied) return true;
     if (path.size() > denied.size() && path.compare(0, denied.size(), denied) == 0 &&
         path[denied.size()] == '\\')

@@ -6,14 +6,15 @@
 // Names are compared case-insensitively and stored as created.  Values keep
 // their creation order (the order RegEnumValue reports on Windows); sub-keys
 // are kept sorted case-insensitively, as NT stores them.
+#include "regstore.h"
+
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
 #include <memory>
 
-#include "codepage.h"
-#include "machine.h"
+#include "machine_text.h"
 #include "regfile.h"
 #include "textfile.h"
 

@@ -19,8 +19,15 @@
 // the start, like every other failed pending move, and the list is deleted.
 // WININIT.EXE's handling of a read-only target is not documented: the 9x
 // lines replace it as before.
+#include "restart.h"
+
+#include "attributes.h"
 #include "file_entries.h"
+#include "journal.h"
 #include "machine.h"
+#include "paths.h"
+#include "profiles.h"
+#include "regstore.h"
 #include "restart_queue.h"
 #include "snapshot.h"  // SplitLines
 #include "textfile.h"
@@ -29,8 +36,6 @@ namespace winsim {
 
 namespace {
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char kPendingValue[] = "PendingFileRenameOperations";
 
 // What the restart left undone: one line per move or deletion that did
 // nothing, with the reason ("" when it was carried out).
@@ -90,10 +95,6 @@ void ProcessWininit() {
   if (ResolvePath((Config().windowsDir + "\\WININIT.BAK").c_str(), &backup) != 0) return;
   if (backup.exists && backup.isDirectory) return;
   internal::MoveEntry(file, backup);
-}
-
-std::string StripNtPrefix(const std::string &name) {
-  return name.compare(0, 4, "\\??\\") == 0 ? name.substr(4) : name;
 }
 
 void ProcessPendingRenames() {

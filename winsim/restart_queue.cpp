@@ -1,7 +1,13 @@
 // The restart queue's readers (see restart_queue.h).
 #include "restart_queue.h"
 
+#include "ascii.h"
+
 namespace winsim {
+
+std::string StripNtPrefix(const std::string &name) {
+  return name.compare(0, 4, "\\??\\") == 0 ? name.substr(4) : name;
+}
 
 std::vector<std::pair<std::string, std::string>> PendingPairs(const std::vector<uint8_t> &data) {
   std::vector<std::pair<std::string, std::string>> pairs;
@@ -22,18 +28,6 @@ std::vector<std::pair<std::string, std::string>> PendingPairs(const std::vector<
 }
 
 namespace {
-
-std::string QueueTrim(const std::string &s) {
-  size_t b = s.find_first_not_of(" \t"), e = s.find_last_not_of(" \t");
-  return b == std::string::npos ? "" : s.substr(b, e - b + 1);
-}
-
-bool EqualsNoCase(const std::string &s, const char *upper) {
-  size_t i = 0;
-  for (; i < s.size() && upper[i]; ++i)
-    if ((s[i] >= 'a' && s[i] <= 'z' ? char(s[i] - 'a' + 'A') : s[i]) != upper[i]) return false;
-  return i == s.size() && !upper[i];
-}
 
 // A DOS name: up to 8 characters, optionally a dot and up to 3 more, none
 // of the characters FAT short names exclude.
@@ -68,15 +62,15 @@ std::vector<WininitLine> WininitRenames(const std::vector<std::string> &lines) {
   bool inRename = false, seenRename = false, first = false;
   for (std::string line : lines) {
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    line = QueueTrim(line);
+    line = Trim(line, kSpaceTab);
     if (line.empty() || line[0] == ';') continue;
     if (line[0] == '[') {
       // The name ends at the first "]".  A "]" that is the trail byte of a
       // double-byte character can cut the name short, but never into
       // "rename": every byte before it would have to be ASCII.
       size_t close = line.find(']');
-      std::string name = QueueTrim(line.substr(1, close == std::string::npos ? close : close - 1));
-      inRename = EqualsNoCase(name, "RENAME");
+      std::string name = Trim(line.substr(1, close == std::string::npos ? close : close - 1), kSpaceTab);
+      inRename = AsciiUpper(name) == "RENAME";
       first = inRename && !seenRename;
       seenRename = seenRename || inRename;
       continue;
@@ -84,9 +78,9 @@ std::vector<WininitLine> WininitRenames(const std::vector<std::string> &lines) {
     size_t eq = line.find('=');
     if (!inRename || eq == std::string::npos) continue;
     WininitLine entry;
-    entry.target = QueueTrim(line.substr(0, eq));
-    entry.source = QueueTrim(line.substr(eq + 1));
-    if (EqualsNoCase(entry.target, "NUL")) entry.target.clear();
+    entry.target = Trim(line.substr(0, eq), kSpaceTab);
+    entry.source = Trim(line.substr(eq + 1), kSpaceTab);
+    if (AsciiUpper(entry.target) == "NUL") entry.target.clear();
     entry.firstSection = first;
     if (!first)
       entry.ignored = "after the first [rename] section (WININIT reads only that one)";

@@ -14,6 +14,11 @@
 
 namespace winsim {
 
+// Where the NT family keeps the list: this value of this key below
+// HKEY_LOCAL_MACHINE.
+const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+const char kPendingValue[] = "PendingFileRenameOperations";
+
 // NT family: the (source, target) pairs of PendingFileRenameOperations, the
 // names as stored ("\??\" and "!" kept; target "" = delete), in the order the
 // Session Manager carries them out.  As wineboot reads the list:
@@ -23,6 +28,9 @@ namespace winsim {
 // - a source without a target string (an odd number of strings) pairs with
 //   the list's final empty string: it is deleted.
 std::vector<std::pair<std::string, std::string>> PendingPairs(const std::vector<uint8_t> &data);
+// A name of the list without its "\??\" prefix (the NT object manager's name
+// of the DOS drives), which every name MoveFileEx writes there carries.
+std::string StripNtPrefix(const std::string &name);
 
 // 9x family: one line of a [rename] section of WININIT.INI, as WININIT.EXE
 // reads the file: "TARGET=SOURCE" moves SOURCE over TARGET, "NUL=SOURCE"

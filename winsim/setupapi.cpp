@@ -17,9 +17,13 @@
 #include <cstring>
 #include <set>
 
+#include "ascii.h"
 #include "device_nodes.h"
+#include "faults.h"
 #include "inf_reader.h"
+#include "libraries.h"
 #include "machine.h"
+#include "regstore.h"
 #include "textfile.h"
 
 namespace winsim {
@@ -107,7 +111,7 @@ bool InstanceTaken(const std::string &instanceId) {
   if (Live(DeviceKey(instanceId))) return true;
   for (DeviceSet *set : Sets())
     for (const Element &e : set->elements)
-      if (!e.registered && !e.removed && EqualNoCase(e.instanceId, instanceId)) return true;
+      if (!e.registered && !e.removed && AsciiEqualNoCase(e.instanceId, instanceId)) return true;
   return false;
 }
 
@@ -127,13 +131,32 @@ bool PropertyValue(DWORD property, const char **name, DWORD *type) {
   return false;
 }
 
+// Enters SetupDiGetDeviceRegistryPropertyA or SetupDiSetDeviceRegistryPropertyA:
+// the set and the record, then the property code (for setting, one of those
+// a caller may set: the ID lists, the description and the friendly name;
+// Class, Driver and the rest belong to the installer), then the buffer.
+// Returns 0 with the element and the property's value name and type, or the
+// error the call fails with.
+DWORD EnterPropertyCall(const char *call, HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
+                        bool setting, const void *buffer, DWORD size, Element **element,
+                        const char **name, DWORD *kind) {
+  DeviceSet *set;
+  if (DWORD e = EnterElementCall(call, handle, data, &set, element))
+    return set && !data ? DWORD(ERROR_INVALID_PARAMETER) : e;
+  bool settable = property == SPDRP_HARDWAREID || property == SPDRP_COMPATIBLEIDS ||
+                  property == SPDRP_DEVICEDESC || property == SPDRP_FRIENDLYNAME;
+  if ((setting && !settable) || !PropertyValue(property, name, kind)) return ERROR_INVALID_REG_PROPERTY;
+  if (!buffer && size) return ERROR_INVALID_USER_BUFFER;
+  return 0;
+}
+
 // Creates the node of a registered element with everything set so far.
 void RegisterNode(Element *e) {
   std::string id = e->instanceId;
   std::string enumerator = id.substr(0, id.find('\\'));
   reg::Key *enumKey = reg::Create(Hklm(), kEnumKey, nullptr);
   // Windows keeps the root enumerator's key as "Root".
-  if (EqualNoCase(enumerator, "ROOT") && !Live(reg::Find(enumKey, enumerator)))
+  if (AsciiEqualNoCase(enumerator, "ROOT") && !Live(reg::Find(enumKey, enumerator)))
     id = "Root" + id.substr(enumerator.size());
   reg::Key *node = reg::Create(enumKey, id, nullptr);
   SetString(node, "ClassGUID", FormatGuid(e->classGuid));
@@ -160,7 +183,7 @@ void RemoveNode(Element *e) {
   std::vector<std::string> &absent = Config().absentDevices;
   size_t before = absent.size();
   for (size_t i = absent.size(); i-- > 0;)
-    if (EqualNoCase(absent[i], e->instanceId)) absent.erase(absent.begin() + long(i));
+    if (AsciiEqualNoCase(absent[i], e->instanceId)) absent.erase(absent.begin() + long(i));
   std::string ignored;
   if (absent.size() != before) SaveConfig(&ignored);
 }
@@ -204,7 +227,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID *classGuid, PCSTR enumerator, HW
   // system" (SetupDiGetClassDevs reference); without it the phantoms are
   // listed too.
   for (const std::string &id : RegisteredDevices()) {
-    if (enumerator && *enumerator && !EqualNoCase(id.substr(0, id.find('\\')), enumerator)) continue;
+    if (enumerator && *enumerator && !AsciiEqualNoCase(id.substr(0, id.find('\\')), enumerator)) continue;
     if ((flags & DIGCF_PRESENT) && !Present(id)) continue;
     reg::Key *node = DeviceKey(id);
     Element e;
@@ -241,20 +264,12 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO handle, DWORD index, PSP_DEVINFO_DATA
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               PDWORD type, PBYTE buffer, DWORD size, PDWORD required) {
-  DeviceSet *set;
   Element *element;
-  if (DWORD e = EnterElementCall("SetupDiGetDeviceRegistryPropertyA", handle, data, &set, &element)) {
-    SetLastError(set && !data ? DWORD(ERROR_INVALID_PARAMETER) : e);
-    return FALSE;
-  }
   const char *name;
   DWORD kind;
-  if (!PropertyValue(property, &name, &kind)) {
-    SetLastError(ERROR_INVALID_REG_PROPERTY);
-    return FALSE;
-  }
-  if (!buffer && size) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
+  if (DWORD e = EnterPropertyCall("SetupDiGetDeviceRegistryPropertyA", handle, data, property, false, buffer,
+                                  size, &element, &name, &kind)) {
+    SetLastError(e);
     return FALSE;
   }
   DWORD valueType = 0;
@@ -315,25 +330,12 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA 
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO handle, PSP_DEVINFO_DATA data, DWORD property,
                                               const BYTE *buffer, DWORD size) {
-  DeviceSet *set;
   Element *element;
-  if (DWORD e = EnterElementCall("SetupDiSetDeviceRegistryPropertyA", handle, data, &set, &element)) {
-    SetLastError(set && !data ? DWORD(ERROR_INVALID_PARAMETER) : e);
-    return FALSE;
-  }
-  // Of the properties kept here only the ID lists, the description and the
-  // friendly name may be set by a caller; Class, Driver and the rest belong
-  // to the installer.
   const char *name;
   DWORD kind;
-  if ((property != SPDRP_HARDWAREID && property != SPDRP_COMPATIBLEIDS && property != SPDRP_DEVICEDESC &&
-       property != SPDRP_FRIENDLYNAME) ||
-      !PropertyValue(property, &name, &kind)) {
-    SetLastError(ERROR_INVALID_REG_PROPERTY);
-    return FALSE;
-  }
-  if (!buffer && size) {
-    SetLastError(ERROR_INVALID_USER_BUFFER);
+  if (DWORD e = EnterPropertyCall("SetupDiSetDeviceRegistryPropertyA", handle, data, property, true, buffer,
+                                  size, &element, &name, &kind)) {
+    SetLastError(e);
     return FALSE;
   }
   if (element->removed) {
@@ -404,7 +406,7 @@ BOOL WINAPI SetupDiGetINFClassA(PCSTR infName, LPGUID classGuid, PSTR className,
     for (reg::Key *k : classes ? classes->subkeys : std::vector<reg::Key *>()) {
       GUID g{};
       if (!Live(k) || !ParseGuid(k->name, &g)) continue;
-      if (!haveGuid && EqualNoCase(ValueString(k, "Class"), name)) {
+      if (!haveGuid && AsciiEqualNoCase(ValueString(k, "Class"), name)) {
         guid = g;
         break;
       }
@@ -491,7 +493,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO handle, PCSTR deviceName, const GU
     for (int n = 0; n <= 9999; ++n) {
       char number[12];
       snprintf(number, sizeof number, "%04d", n);
-      std::string candidate = "ROOT\\" + Upper(name) + "\\" + number;
+      std::string candidate = "ROOT\\" + AsciiUpper(name) + "\\" + number;
       if (!InstanceTaken(candidate)) {
         id = candidate;
         break;
@@ -503,7 +505,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO handle, PCSTR deviceName, const GU
     }
   } else {
     // A full instance ID "<enumerator>\<device>\<instance>".
-    std::string upper = Upper(name);
+    std::string upper = AsciiUpper(name);
     size_t first = upper.find('\\'), second = first == std::string::npos ? first : upper.find('\\', first + 1);
     if (second == std::string::npos || upper.find('\\', second + 1) != std::string::npos || first == 0 ||
         second == first + 1 || second + 1 == upper.size()) {

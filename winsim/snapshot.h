@@ -123,8 +123,6 @@ bool UnquoteText(const std::string &text, size_t *pos, std::string *out);
 // Splits file content into lines, each keeping its "\n" (the last one may
 // have none).
 std::vector<std::string> SplitLines(const std::string &content);
-// The registry key that holds PendingFileRenameOperations.
-extern const char kSessionManagerKey[];  // HKLM\SYSTEM\CurrentControlSet\Control\Session Manager
 
 }  // namespace winsim
 

@@ -3,7 +3,12 @@
 #include <cstring>
 
 #include "codepage.h"
+#include "faults.h"
+#include "journal.h"
+#include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
+#include "snapshot.h"
 
 namespace {
 

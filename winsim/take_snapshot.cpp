@@ -9,15 +9,19 @@
 #include <cstdio>
 #include <cstring>
 
+#include "attributes.h"
+#include "journal.h"
 #include "machine.h"
+#include "paths.h"
+#include "regstore.h"
 #include "report.h"
+#include "restart_queue.h"
 #include "textfile.h"
 
 namespace winsim {
 
 namespace {
 
-const char kPendingValue[] = "PendingFileRenameOperations";
 
 // Hashes a file without holding it in memory at once.
 bool DumpHashFile(const std::string &host, uint64_t *size, std::string *hash) {
@@ -111,7 +115,7 @@ void DumpRegistry(MachineSnapshot *out) {
     if (const reg::Key *key = reg::Root(root)) DumpKey(key, out);
   std::sort(out->keys.begin(), out->keys.end());
   reg::Key *session =
-      reg::Find(reg::Root(HKEY_LOCAL_MACHINE), "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
+      reg::Find(reg::Root(HKEY_LOCAL_MACHINE), kSessionManager);
   if (reg::Value *v = session ? reg::FindValue(session, kPendingValue) : nullptr)
     out->pendingMoves = PendingPairs(std::vector<uint8_t>(v->data.begin(), v->data.end()));
 }

@@ -2,6 +2,7 @@
 // drives/ and registry/ (and attributes.txt where a template needs hidden or
 // read-only files).  Empty folders carry a ".gitkeep" in the repository so
 // that they survive; it is not part of the machine.
+
 #include <filesystem>
 #include <system_error>
 

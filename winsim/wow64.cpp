@@ -47,8 +47,12 @@
 #include <sstream>
 #include <vector>
 
-#include "codepage.h"
+#include "drives.h"
+#include "faults.h"
+#include "libraries.h"
 #include "machine.h"
+#include "machine_text.h"
+#include "paths.h"
 
 namespace winsim {
 
@@ -57,9 +61,6 @@ namespace {
 // Per thread, as Windows keeps it: true while the program has redirection
 // turned off.
 thread_local bool redirectionOff = false;
-
-// Upper case and separators by characters of the code page (codepage.h).
-std::string Wow64Upper(const std::string &s) { return UpperText(s); }
 
 std::vector<std::string> SplitParts(const std::string &path) {
   std::vector<std::string> parts;
@@ -97,13 +98,13 @@ bool AbsoluteParts(const std::string &raw, std::string *drive, std::vector<std::
     full = cwd + "\\" + p;
   }
   if (full.size() < 2 || full[1] != ':') return false;
-  *drive = Wow64Upper(full.substr(0, 2));
+  *drive = UpperText(full.substr(0, 2));
   *parts = SplitParts(full.substr(2));
   return true;
 }
 
 bool Is(const std::vector<std::string> &parts, size_t i, const char *upper) {
-  return i < parts.size() && Wow64Upper(parts[i]) == upper;
+  return i < parts.size() && UpperText(parts[i]) == upper;
 }
 
 // Driverstore became exempt with Windows 7 (6.1).
@@ -132,7 +133,7 @@ std::string RedirectedPath(const char *path) {
       parts.size() <= windows.size())
     return path;
   for (size_t i = 0; i < windows.size(); ++i)
-    if (Wow64Upper(parts[i]) != Wow64Upper(windows[i])) return path;
+    if (UpperText(parts[i]) != UpperText(windows[i])) return path;
   const size_t at = windows.size();
   if (Is(parts, at, "SYSNATIVE")) {
     parts[at] = "System32";
@@ -166,7 +167,7 @@ DWORD ResolveCallerPath(const char *path, ResolvedPath *out) {
 std::string RedirectedKeyPath(const std::string &fullPath, REGSAM sam) {
   if (!Config().wow64 || (sam & KEY_WOW64_64KEY)) return fullPath;
   std::vector<std::string> parts = SplitParts(fullPath);
-  if (parts.size() < 3 || Wow64Upper(parts[0]) != "HKLM" || Wow64Upper(parts[1]) != "SOFTWARE" ||
+  if (parts.size() < 3 || UpperText(parts[0]) != "HKLM" || UpperText(parts[1]) != "SOFTWARE" ||
       Is(parts, 2, "WOW6432NODE"))
     return fullPath;
   // Shared keys below SOFTWARE (Windows 7 and later), reached by both views.
@@ -220,7 +221,7 @@ std::string RedirectedKeyPath(const std::string &fullPath, REGSAM sam) {
       "REGISTEREDAPPLICATIONS",
   };
   std::string below;
-  for (size_t i = 2; i < parts.size(); ++i) below += (i > 2 ? "\\" : "") + Wow64Upper(parts[i]);
+  for (size_t i = 2; i < parts.size(); ++i) below += (i > 2 ? "\\" : "") + UpperText(parts[i]);
   for (const char *shared : kShared) {
     size_t n = strlen(shared);
     if (below.compare(0, n, shared) == 0 && (below.size() == n || below[n] == '\\')) return fullPath;

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <set>
 
+#include "ascii.h"
 #include "changes.h"
 #include "dump_format.h"
 #include "restart_queue.h"
@@ -69,12 +70,6 @@ struct Changes {
   long long exitCode = 0;
 };
 
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
-
 // Lines of `after` not matched by a line of `before` (multiset difference,
 // order of `after` kept).
 std::vector<std::string> Added(const std::vector<std::string> &before,
@@ -121,15 +116,10 @@ void CompareFiles(const MachineSnapshot &before, const MachineSnapshot &after, C
 const FileState *FindFile(const MachineSnapshot &s, const std::string &path) {
   auto it = s.files.find(path);
   if (it != s.files.end()) return &it->second;
-  std::string want = Upper(path);
+  std::string want = AsciiUpper(path);
   for (const auto &f : s.files)
-    if (Upper(f.first) == want) return &f.second;
+    if (AsciiUpper(f.first) == want) return &f.second;
   return nullptr;
-}
-
-std::string StripNtPrefix(std::string name) {
-  if (name.compare(0, 4, "\\??\\") == 0) name.erase(0, 4);
-  return name;
 }
 
 void AddRestartMove(const MachineSnapshot &before, const MachineSnapshot &after, RestartMove m,

@@ -11,6 +11,8 @@
 #include <cstring>
 #include <map>
 
+#include "wrapped_calls.h"
+
 namespace varsetup {
 
 namespace {
@@ -127,23 +129,6 @@ const std::vector<CallResult> &RecordedCalls() { return R().calls; }
 using namespace varsetup;
 
 extern "C" {
-
-HANDLE WINAPI __real_FindFirstFileA(LPCSTR, LPWIN32_FIND_DATAA);
-BOOL WINAPI __real_CopyFileA(LPCSTR, LPCSTR, BOOL);
-BOOL WINAPI __real_MoveFileExA(LPCSTR, LPCSTR, DWORD);
-UINT WINAPI __real_GetDriveTypeA(LPCSTR);
-BOOL WINAPI __real_WritePrivateProfileStringA(LPCSTR, LPCSTR, LPCSTR, LPCSTR);
-BOOL WINAPI __real_WritePrivateProfileSectionA(LPCSTR, LPCSTR, LPCSTR);
-HMODULE WINAPI __real_LoadLibraryA(LPCSTR);
-FARPROC WINAPI __real_GetProcAddress(HMODULE, LPCSTR);
-HANDLE WINAPI __real_OpenProcess(DWORD, BOOL, DWORD);
-BOOL WINAPI __real_CloseHandle(HANDLE);
-LONG WINAPI __real_RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM,
-                                   LPSECURITY_ATTRIBUTES, PHKEY, LPDWORD);
-LONG WINAPI __real_RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY);
-LONG WINAPI __real_RegCloseKey(HKEY);
-LONG WINAPI __real_RegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE *, DWORD);
-LONG WINAPI __real_RegDeleteKeyA(HKEY, LPCSTR);
 
 HANDLE WINAPI __wrap_FindFirstFileA(LPCSTR pattern, LPWIN32_FIND_DATAA data) {
   HANDLE found = __real_FindFirstFileA(pattern, data);

@@ -9,6 +9,7 @@
 
 #include "call_results.h"
 #include "changes.h"
+#include "journal.h"
 #include "machine.h"
 #include "not_done.h"
 #include "report.h"

@@ -10,22 +10,18 @@
 #include <algorithm>
 #include <set>
 
+#include "ascii.h"
+
 namespace varsetup {
 
 namespace {
 
-std::string Upper(std::string s) {
-  for (char &c : s)
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  return s;
-}
-
 bool StartsWithNoCase(const std::string &s, const std::string &prefix) {
-  return !prefix.empty() && Upper(s.substr(0, prefix.size())) == Upper(prefix);
+  return !prefix.empty() && winsim::AsciiUpper(s.substr(0, prefix.size())) == winsim::AsciiUpper(prefix);
 }
 
 bool EndsWithNoCase(const std::string &s, const std::string &suffix) {
-  return s.size() >= suffix.size() && Upper(s.substr(s.size() - suffix.size())) == Upper(suffix);
+  return s.size() >= suffix.size() && winsim::AsciiUpper(s.substr(s.size() - suffix.size())) == winsim::AsciiUpper(suffix);
 }
 
 std::string FileName(const std::string &path) { return path.substr(path.rfind('\\') + 1); }
@@ -56,7 +52,7 @@ std::string ErrorText(DWORD e) {
 
 // The component a source file belongs to, for the step's name.
 std::string ComponentOf(const std::string &name) {
-  std::string stem = Upper(name.substr(0, name.find('.')));
+  std::string stem = winsim::AsciiUpper(name.substr(0, name.find('.')));
   static const std::map<std::string, const char *> components = {
       {"WNASPI32", "ASPI layer"},    {"WINASPI", "ASPI layer"},
       {"ASPIENUM", "ASPI layer"},    {"APIX", "ASPI layer"},
@@ -76,7 +72,7 @@ class Reader {
   std::vector<winsim::NotDone> Read() {
     for (const CallResult &c : calls_)
       if (c.call == "GetDriveTypeA" && c.arg2 == std::to_string(DRIVE_CDROM))
-        cdroms_.insert(Upper(c.arg1.substr(0, 1)));
+        cdroms_.insert(winsim::AsciiUpper(c.arg1.substr(0, 1)));
     if (facts_.stoppedByGuard)
       Add("every step", "the application is running (its message box was shown); nothing was changed");
     for (const CallResult &c : calls_) Read(c);
@@ -99,20 +95,20 @@ class Reader {
   }
 
   bool OnCdrom(const std::string &path) const {
-    return path.size() > 3 && path[1] == ':' && cdroms_.count(Upper(path.substr(0, 1)));
+    return path.size() > 3 && path[1] == ':' && cdroms_.count(winsim::AsciiUpper(path.substr(0, 1)));
   }
 
   // Why a copy to `target` failed, as far as the machine tells.
   std::string CopyReason(const std::string &target, DWORD error) const {
     if (facts_.after) {
       for (const auto &f : facts_.after->files) {
-        if (Upper(f.first) != Upper(target)) continue;
+        if (winsim::AsciiUpper(f.first) != winsim::AsciiUpper(target)) continue;
         if (f.second.directory) return "a folder stands at " + target;
         if (f.second.attributes & FILE_ATTRIBUTE_READONLY) return target + " is read-only";
       }
     }
     for (const std::string &p : facts_.inUse)
-      if (Upper(p) == Upper(target)) return target + " is in use";
+      if (winsim::AsciiUpper(p) == winsim::AsciiUpper(target)) return target + " is in use";
     if (error == ERROR_PATH_NOT_FOUND) return "folder " + Folder(target) + " absent";
     return "copy to " + target + " failed: " + ErrorText(error);
   }
@@ -218,11 +214,11 @@ class Reader {
     std::map<std::string, std::vector<const CallResult *>> byItem;
     for (const CallResult *c : discLookups_) {
       std::string relative = c->arg1.substr(3);
-      if (!byItem.count(Upper(relative))) order.push_back(relative);
-      byItem[Upper(relative)].push_back(c);
+      if (!byItem.count(winsim::AsciiUpper(relative))) order.push_back(relative);
+      byItem[winsim::AsciiUpper(relative)].push_back(c);
     }
     for (const std::string &relative : order) {
-      const auto &lookups = byItem[Upper(relative)];
+      const auto &lookups = byItem[winsim::AsciiUpper(relative)];
       if (std::any_of(lookups.begin(), lookups.end(), [](const CallResult *c) { return c->ok; }))
         continue;
       std::string empty, without;
@@ -236,7 +232,7 @@ class Reader {
       Add("disc extras, " + FileName(relative), reason);
     }
     int scans = 0;
-    for (const CallResult &c : calls_) scans += c.call == "GetDriveTypeA" && Upper(c.arg1) == "D:\\";
+    for (const CallResult &c : calls_) scans += c.call == "GetDriveTypeA" && winsim::AsciiUpper(c.arg1) == "D:\\";
     if (scans > 0 && cdroms_.empty())
       Add("disc extras", "no CD-ROM drive on the machine: nothing was looked for on a disc");
     if (facts_.stoppedByGuard || facts_.exitCode != 0) return;

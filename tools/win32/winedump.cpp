@@ -26,6 +26,8 @@
 #include <utility>
 #include <vector>
 
+#include "ascii.h"
+#include "restart_queue.h"
 #include "snapshot.h"
 
 using winsim::MachineSnapshot;
@@ -187,28 +189,21 @@ void AddProfile(const std::string &path, Snapshot *out) {
 
 void AddPendingMoves(Snapshot *out) {
   HKEY key;
-  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, winsim::kSessionManager, 0,
                     KEY_READ, &key) != ERROR_SUCCESS)
     return;
   DWORD type = 0, size = 0;
-  if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, nullptr, &size) ==
+  if (RegQueryValueExA(key, winsim::kPendingValue, nullptr, &type, nullptr, &size) ==
           ERROR_SUCCESS &&
       size > 0) {
     std::vector<uint8_t> data(size);
-    if (RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type, data.data(),
+    if (RegQueryValueExA(key, winsim::kPendingValue, nullptr, &type, data.data(),
                          &size) == ERROR_SUCCESS) {
       data.resize(size);
       out->pendingMoves = winsim::PendingPairs(data);
     }
   }
   RegCloseKey(key);
-}
-
-std::string Trim(const std::string &text) {
-  size_t begin = text.find_first_not_of(" \t\r\n");
-  if (begin == std::string::npos) return "";
-  size_t end = text.find_last_not_of(" \t\r\n");
-  return text.substr(begin, end - begin + 1);
 }
 
 }  // namespace
@@ -229,13 +224,13 @@ int main(int argc, char **argv) {
   while (start <= scope.size()) {
     size_t end = scope.find('\n', start);
     if (end == std::string::npos) end = scope.size();
-    std::string line = Trim(scope.substr(start, end - start));
+    std::string line = winsim::Trim(scope.substr(start, end - start), winsim::kSpaceTabLineEnds);
     start = end + 1;
     ++lineNumber;
     if (line.empty() || line[0] == '#') continue;
     size_t space = line.find(' ');
     std::string verb = line.substr(0, space);
-    std::string arg = space == std::string::npos ? "" : Expand(Trim(line.substr(space + 1)));
+    std::string arg = space == std::string::npos ? "" : Expand(winsim::Trim(line.substr(space + 1), winsim::kSpaceTabLineEnds));
     if (verb == "tree") AddTree(arg, &snapshot);
     else if (verb == "files") AddMatches(arg, false, &snapshot);
     else if (verb == "key") AddKey(arg, &snapshot);

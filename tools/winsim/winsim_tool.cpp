@@ -17,10 +17,13 @@
 #include <filesystem>
 #include <system_error>
 
-#include "machine.h"
-#include "payload.h"
+#include "attributes.h"
 #include "changes.h"
+#include "machine.h"
+#include "paths.h"
+#include "payload.h"
 #include "report.h"
+#include "restart.h"
 #include "textfile.h"
 
 namespace {
