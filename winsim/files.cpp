@@ -18,6 +18,7 @@
 
 #include "codepage.h"
 #include "machine.h"
+#include "process_state.h"
 
 namespace winsim {
 
@@ -116,15 +117,22 @@ struct FindState {
   size_t next = 0;
 };
 
-std::map<uintptr_t, FindState> &FindHandles() {
-  static std::map<uintptr_t, FindState> handles;
-  return handles;
+// The process's open searches and the handle the next one gets.
+struct FindTable {
+  std::map<uintptr_t, FindState> open;
+  uintptr_t next = 0x00F10000;
+};
+
+FindTable &Finds() {
+  static FindTable table;
+  return table;
 }
 
+std::map<uintptr_t, FindState> &FindHandles() { return Finds().open; }
+
 HANDLE FileNewFindHandle(FindState state) {
-  static uintptr_t next = 0x00F10000;
-  uintptr_t handle = next;
-  next += 4;
+  uintptr_t handle = Finds().next;
+  Finds().next += 4;
   FindHandles()[handle] = std::move(state);
   return reinterpret_cast<HANDLE>(handle);
 }
@@ -416,6 +424,8 @@ void NotReadyDriveBox(char letter) {
 // Search handles not yet closed with FindClose; counted with the process
 // handles, so that a search left open shows as a leak.
 size_t OpenFindHandleCount() { return FindHandles().size(); }
+
+void ResetFindHandles() { Finds() = FindTable(); }
 
 namespace internal {
 

@@ -20,6 +20,7 @@
 
 #include "codepage.h"
 #include "machine.h"
+#include "process_state.h"
 #include "wow64.h"
 
 namespace winsim {
@@ -36,17 +37,24 @@ struct HandleObject {
   size_t next = 0;                     // Snapshot: the entry Process32Next reads
 };
 
-std::map<uintptr_t, HandleObject> &Handles() {
-  static std::map<uintptr_t, HandleObject> handles;
-  return handles;
+// The process's handle table.  Kernel handles are multiples of 4, never 0
+// and never -1; a new process hands out the same values again.
+struct HandleTable {
+  std::map<uintptr_t, HandleObject> open;
+  uintptr_t last = 0x7C0;
+};
+
+HandleTable &Table() {
+  static HandleTable table;
+  return table;
 }
 
+std::map<uintptr_t, HandleObject> &Handles() { return Table().open; }
+
 HANDLE NewHandle(HandleObject object) {
-  // Kernel handles are multiples of 4, never 0 and never -1.
-  static uintptr_t next = 0x7C0;
-  next += 4;
-  Handles()[next] = std::move(object);
-  return reinterpret_cast<HANDLE>(next);
+  uintptr_t handle = Table().last += 4;
+  Handles()[handle] = std::move(object);
+  return reinterpret_cast<HANDLE>(handle);
 }
 
 HandleObject *FindHandle(HANDLE handle, HandleKind kind) {
@@ -130,6 +138,8 @@ BOOL ReadSnapshotEntry(HANDLE snapshot, PROCESSENTRY32 *entry, bool first) {
 size_t OpenFindHandleCount();  // files.cpp
 
 size_t OpenHandleCount() { return Handles().size() + OpenFindHandleCount(); }
+
+void ResetKernelHandles() { Table() = HandleTable(); }
 
 }  // namespace winsim
 

@@ -12,6 +12,7 @@
 
 #include "codepage.h"
 #include "machine.h"
+#include "process_state.h"
 #include "regfile.h"
 
 namespace winsim {
@@ -155,6 +156,12 @@ LONG RegCopyData(const reg::Value &v, LPBYTE data, LPDWORD cb) {
 }
 
 }  // namespace
+
+// Handles of an earlier process: their keys may be gone with its machine.
+void ResetKeyHandles() {
+  for (RegHandle *h : Handles()) delete h;
+  Handles().clear();
+}
 
 size_t OpenKeyCount() {
   size_t count = 0;

@@ -18,6 +18,7 @@
 #include <set>
 
 #include "device_nodes.h"
+#include "process_state.h"
 #include "inf_reader.h"
 #include "machine.h"
 #include "textfile.h"
@@ -47,15 +48,21 @@ struct DeviceSet {
   std::vector<Element> elements;
 };
 
-std::set<DeviceSet *> &Sets() {
-  static std::set<DeviceSet *> sets;
-  return sets;
+// The process's device information sets and the handle its next device
+// node gets.
+struct SetTable {
+  std::set<DeviceSet *> open;
+  DWORD nextDevInst = 1;
+};
+
+SetTable &Table() {
+  static SetTable table;
+  return table;
 }
 
-DWORD NextDevInst() {
-  static DWORD next = 1;
-  return next++;
-}
+std::set<DeviceSet *> &Sets() { return Table().open; }
+
+DWORD NextDevInst() { return Table().nextDevInst++; }
 
 DeviceSet *SetFrom(HDEVINFO handle) {
   auto *set = static_cast<DeviceSet *>(handle);
@@ -647,6 +654,11 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
 }
 
 }  // extern "C"
+
+void winsim::ResetDeviceSets() {
+  for (DeviceSet *set : Sets()) delete set;
+  Table() = SetTable();
+}
 
 namespace {
 // GetProcAddress hands these out where the machine's [libraries] lists them
