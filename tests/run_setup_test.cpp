@@ -173,3 +173,25 @@ TEST(RunSetup, ProgramInADeepFolderIsNeverTakenForTheFolderAbove) {
   EXPECT_EQ(0, RunSetup());
   EXPECT_FALSE(machine.Exists(winsim::Config().systemDir + "\\PULSARIO.DL"));
 }
+
+// What a run found belongs to its process: ResetRunState, with which every
+// run starts, forgets the application it saw, the family, the WOW64 view of
+// delayed moves and the refused write.
+TEST(RunSetup, ResetRunStateForgetsWhatTheLastRunFound) {
+  TestMachine machine("win10-64");
+  const std::string live = winsim::Config().systemDir + "\\PULSARIO.DLL";
+  DetectPlatformFamily();
+  DetectWow64(winsim::Config().systemDir);
+  std::string name;
+  ASSERT_TRUE(DelayedMoveName(live, &name));
+  ASSERT_NE(live, name);  // the 32-bit system folder
+  EXPECT_FALSE(MatchApplicationProcess(4, "C:\\KORVIX.EXE", 0));
+  PlatformFamily = Family::Windows9x;
+  RefusedProfileWrite.message = "Unable to write to Wininit.ini";
+  ResetRunState();
+  EXPECT_FALSE(ApplicationFound);
+  EXPECT_EQ(Family::WindowsNT, PlatformFamily);
+  EXPECT_EQ("", RefusedProfileWrite.message);
+  ASSERT_TRUE(DelayedMoveName(live, &name));
+  EXPECT_EQ(live, name);
+}

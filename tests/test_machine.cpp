@@ -1,7 +1,7 @@
 #include "test_machine.h"
 
 #include "codepage.h"
-#include "deploy/deploy.h"
+#include "setup/setup.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -52,10 +52,9 @@ TestMachine::TestMachine(const std::string &templateName) {
   if (!winsim::CreateMachine(winsim::TemplateDir(templateName), dir_, &error))
     ADD_FAILURE() << "cannot create machine: " << error;
   if (!winsim::Attach(dir_, &error)) ADD_FAILURE() << "cannot attach machine: " << error;
-  // A new machine is a new process: a WOW64 view that an earlier test's run
-  // found stays behind in the product's state, and installers called
-  // directly must start from the native one.
-  DetectWow64("");
+  // A new machine is a new process of the program too: installers called
+  // directly start from its state, not from what an earlier test's run found.
+  ResetRunState();
 }
 
 TestMachine::~TestMachine() {
