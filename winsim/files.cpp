@@ -117,25 +117,14 @@ struct FindState {
   size_t next = 0;
 };
 
-// The process's open searches and the handle the next one gets.
-struct FindTable {
-  std::map<uintptr_t, FindState> open;
-  uintptr_t next = 0x00F10000;
-};
-
-FindTable &Finds() {
-  static FindTable table;
+HandleTable<FindState> &Finds() {
+  static HandleTable<FindState> table(0x00F10000);
   return table;
 }
 
 std::map<uintptr_t, FindState> &FindHandles() { return Finds().open; }
 
-HANDLE FileNewFindHandle(FindState state) {
-  uintptr_t handle = Finds().next;
-  Finds().next += 4;
-  FindHandles()[handle] = std::move(state);
-  return reinterpret_cast<HANDLE>(handle);
-}
+HANDLE FileNewFindHandle(FindState state) { return Finds().Add(std::move(state)); }
 
 // Lists `dir` (resolved, existing) for the entries matching `pattern`:
 // "." and ".." first outside a root, then the names in case-insensitive
@@ -425,7 +414,7 @@ void NotReadyDriveBox(char letter) {
 // handles, so that a search left open shows as a leak.
 size_t OpenFindHandleCount() { return FindHandles().size(); }
 
-void ResetFindHandles() { Finds() = FindTable(); }
+void ResetFindHandles() { Finds().Reset(); }
 
 namespace internal {
 

@@ -37,25 +37,14 @@ struct HandleObject {
   size_t next = 0;                     // Snapshot: the entry Process32Next reads
 };
 
-// The process's handle table.  Kernel handles are multiples of 4, never 0
-// and never -1; a new process hands out the same values again.
-struct HandleTable {
-  std::map<uintptr_t, HandleObject> open;
-  uintptr_t last = 0x7C0;
-};
-
-HandleTable &Table() {
-  static HandleTable table;
+HandleTable<HandleObject> &Table() {
+  static HandleTable<HandleObject> table(0x7C4);
   return table;
 }
 
 std::map<uintptr_t, HandleObject> &Handles() { return Table().open; }
 
-HANDLE NewHandle(HandleObject object) {
-  uintptr_t handle = Table().last += 4;
-  Handles()[handle] = std::move(object);
-  return reinterpret_cast<HANDLE>(handle);
-}
+HANDLE NewHandle(HandleObject object) { return Table().Add(std::move(object)); }
 
 HandleObject *FindHandle(HANDLE handle, HandleKind kind) {
   auto it = Handles().find(reinterpret_cast<uintptr_t>(handle));
@@ -139,7 +128,7 @@ size_t OpenFindHandleCount();  // files.cpp
 
 size_t OpenHandleCount() { return Handles().size() + OpenFindHandleCount(); }
 
-void ResetKernelHandles() { Table() = HandleTable(); }
+void ResetKernelHandles() { Table().Reset(); }
 
 }  // namespace winsim
 
