@@ -10,7 +10,6 @@
 
 namespace {
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 
 bool Restart() {
   std::string error;
@@ -23,11 +22,6 @@ bool Restart() {
 template <size_t N>
 std::string Bytes(const char (&text)[N]) {
   return std::string(text, N - 1);
-}
-
-winsim::reg::Value *Pending() {
-  winsim::reg::Key *key = winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager);
-  return key ? winsim::reg::FindValue(key, "PendingFileRenameOperations") : nullptr;
 }
 
 TEST(Restart9x, CarriesOutTheRenameSectionInFileOrder) {
@@ -81,7 +75,7 @@ TEST(Restart9x, LeavesAFileWithoutRenameEntriesAndIgnoresPendingMoves) {
   EXPECT_TRUE(m.Exists("C:\\WINDOWS\\WININIT.INI"));
   EXPECT_FALSE(m.Exists("C:\\WINDOWS\\WININIT.BAK"));
   EXPECT_TRUE(m.Exists("C:\\A.DAT"));
-  EXPECT_NE(nullptr, Pending());
+  EXPECT_NE(nullptr, PendingValue());
 }
 
 TEST(RestartNT, CarriesOutThePendingMovesInOrderAndDeletesTheList) {
@@ -118,9 +112,9 @@ TEST(RestartNT, CarriesOutThePendingMovesInOrderAndDeletesTheList) {
   EXPECT_TRUE(m.Exists("C:\\FULL\\F.DAT"));  // only empty folders are removed
   // WININIT.INI means nothing to the NT family.
   EXPECT_TRUE(m.Exists("C:\\WINDOWS\\WININIT.INI"));
-  EXPECT_EQ(nullptr, Pending());
+  EXPECT_EQ(nullptr, PendingValue());
   m.Reattach();
-  EXPECT_EQ(nullptr, Pending());
+  EXPECT_EQ(nullptr, PendingValue());
   EXPECT_EQ("restart", winsim::ReadJournal().back());
 }
 
@@ -139,7 +133,7 @@ TEST(RestartNT, AReadOnlyTargetStopsItsMoveOnly) {
   EXPECT_EQ("old read-only", m.Read("C:\\RO.DLL"));
   EXPECT_EQ("new", m.Read("C:\\RO.DL"));
   EXPECT_EQ("new too", m.Read("C:\\RW.DLL"));
-  EXPECT_EQ(nullptr, Pending());
+  EXPECT_EQ(nullptr, PendingValue());
 }
 
 TEST(RestartNT, AListWithoutItsFinalNulIsLeftAlone) {
@@ -151,8 +145,8 @@ TEST(RestartNT, AListWithoutItsFinalNulIsLeftAlone) {
                         reinterpret_cast<const BYTE *>(list.data()), DWORD(list.size()));
   ASSERT_TRUE(Restart());
   EXPECT_TRUE(m.Exists("C:\\A.DAT"));
-  ASSERT_NE(nullptr, Pending());
-  EXPECT_EQ(13u, Pending()->data.size());
+  ASSERT_NE(nullptr, PendingValue());
+  EXPECT_EQ(13u, PendingValue()->data.size());
 }
 
 // One restart queue, read the same way by the preview and by the restart:

@@ -18,20 +18,6 @@ const char kTemplate9x[] = "win98";
 const char kTemplateNT[] = "winxp";
 const char kEngine[] = "Software\\Varentel\\Engine";
 
-std::vector<std::string> MessageBoxes() {
-  std::vector<std::string> boxes;
-  for (const std::string &line : winsim::ReadJournal())
-    if (line.rfind("messagebox ", 0) == 0) boxes.push_back(line);
-  return boxes;
-}
-
-bool KeyExists(HKEY root, const std::string &keyPath) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 void PlantEngineSettings() {
   WriteRegDword(HKEY_CURRENT_USER, kEngine, "Latency", 64);
   WriteRegString(HKEY_CURRENT_USER, std::string(kEngine) + "\\Devices\\0", "Name", "in");
@@ -78,7 +64,7 @@ TEST(RunSetup, On9xTunesTheCacheAndResetsTheEngine) {
 
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kEngine));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Varentel"));
-  EXPECT_TRUE(MessageBoxes().empty());
+  EXPECT_TRUE(JournalLines("messagebox").empty());
 }
 
 TEST(RunSetup, OnNTLeavesSystemIniAlone) {
@@ -92,7 +78,7 @@ TEST(RunSetup, OnNTLeavesSystemIniAlone) {
   EXPECT_EQ(hadIni, machine.Exists(SystemIni()));
   EXPECT_EQ(before, machine.Read(SystemIni()));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kEngine));
-  EXPECT_TRUE(MessageBoxes().empty());
+  EXPECT_TRUE(JournalLines("messagebox").empty());
 }
 
 TEST(RunSetup, RefusedSystemIniEndsTheRunWithTheErrorBox) {
@@ -103,7 +89,7 @@ TEST(RunSetup, RefusedSystemIniEndsTheRunWithTheErrorBox) {
 
   EXPECT_EQ(1, RunSetup());
 
-  std::vector<std::string> boxes = MessageBoxes();
+  std::vector<std::string> boxes = JournalLines("messagebox");
   ASSERT_EQ(1u, boxes.size());
   const std::string &box = boxes[0];
   EXPECT_NE(std::string::npos, box.find("flags=0x00002010")) << box;  // MB_ICONERROR | MB_TASKMODAL

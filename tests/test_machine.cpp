@@ -1,6 +1,7 @@
 #include "test_machine.h"
 
 #include "codepage.h"
+#include "restart_queue.h"
 #include "setup/setup.h"
 
 #include <gtest/gtest.h>
@@ -41,6 +42,31 @@ void FailCalls(const std::string &call, DWORD error, unsigned long nth, const st
   rule.nth = nth;
   rule.pathContains = pathContains;
   winsim::AddFault(rule);
+}
+
+const winsim::reg::Value *PendingValue() {
+  winsim::reg::Key *key = winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager);
+  return key ? winsim::reg::FindValue(key, "PendingFileRenameOperations") : nullptr;
+}
+
+std::vector<std::pair<std::string, std::string>> QueuedMoves() {
+  const winsim::reg::Value *value = PendingValue();
+  if (!value) return {};
+  return winsim::PendingPairs(std::vector<uint8_t>(value->data.begin(), value->data.end()));
+}
+
+std::vector<std::string> JournalLines(const std::string &kind) {
+  std::vector<std::string> lines;
+  for (const std::string &line : winsim::ReadJournal())
+    if (line.rfind(kind + " ", 0) == 0) lines.push_back(line);
+  return lines;
+}
+
+bool KeyExists(HKEY root, const std::string &keyPath) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
 }
 
 TestMachine::TestMachine(const std::string &templateName) {

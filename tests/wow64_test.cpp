@@ -26,11 +26,8 @@
 namespace {
 
 std::string Pending() {
-  winsim::MachineSnapshot s;
-  std::string error;
-  EXPECT_TRUE(winsim::TakeSnapshot(winsim::MachineDir(), &s, &error)) << error;
   std::string out;
-  for (const auto &move : s.pendingMoves) out += move.first + " -> " + move.second + "\n";
+  for (const auto &move : QueuedMoves()) out += move.first + " -> " + move.second + "\n";
   return out;
 }
 
