@@ -10,7 +10,6 @@
 
 namespace {
 
-
 bool Restart() {
   std::string error;
   bool ok = winsim::RestartMachine(&error);
