@@ -12,13 +12,6 @@ namespace {
 const char kTemplate9x[] = "win98";
 const char kTemplateNT[] = "winxp";
 
-std::vector<std::string> MessageBoxes() {
-  std::vector<std::string> boxes;
-  for (const std::string &line : winsim::ReadJournal())
-    if (line.rfind("messagebox ", 0) == 0) boxes.push_back(line);
-  return boxes;
-}
-
 std::string Win(const std::string &relative) { return winsim::Config().windowsDir + "\\" + relative; }
 
 }  // namespace
@@ -112,7 +105,7 @@ TEST(DeployFile, ReplacesReadOnlyTargetSilently) {
   DeployFile("C:\\SRC\\PULSARIO.SYS", "C:\\DST\\PULSARIO.SYS", "Unable to copy \"PULSARIO.SYS\" to Systemdirectory!");
   EXPECT_EQ("new driver", machine.Read("C:\\DST\\PULSARIO.SYS"));
   EXPECT_EQ(DWORD(FILE_ATTRIBUTE_ARCHIVE), GetFileAttributesA("C:\\DST\\PULSARIO.SYS"));
-  EXPECT_TRUE(MessageBoxes().empty());
+  EXPECT_TRUE(JournalLines("messagebox").empty());
 }
 
 TEST(DeployFile, MissingTargetDirectoryShowsTheMessageOnce) {
@@ -121,7 +114,7 @@ TEST(DeployFile, MissingTargetDirectoryShowsTheMessageOnce) {
   const std::string message = "Unable to copy \"CX_USB.INF\" to INF!";
 
   DeployFile("C:\\SRC\\CX_USB.INF", "C:\\NOWHERE\\CX_USB.INF", message);
-  std::vector<std::string> boxes = MessageBoxes();
+  std::vector<std::string> boxes = JournalLines("messagebox");
   ASSERT_EQ(1u, boxes.size());
   EXPECT_NE(std::string::npos, boxes[0].find("caption=" + winsim::QuoteText(InstallerTitle)));
   EXPECT_NE(std::string::npos, boxes[0].find("text=" + winsim::QuoteText(message)));
@@ -134,7 +127,7 @@ TEST(DeployFile, MissingSourceDoesNothing) {
   machine.Write("C:\\DST\\FTD2XX.DLL", "live");
   DeployFile("C:\\SRC\\FTD2XX.DLL", "C:\\DST\\FTD2XX.DLL", "Unable to copy \"FTD2XX.DLL\" to System32 directory!");
   EXPECT_EQ("live", machine.Read("C:\\DST\\FTD2XX.DLL"));
-  EXPECT_TRUE(MessageBoxes().empty());
+  EXPECT_TRUE(JournalLines("messagebox").empty());
 }
 
 TEST(QueueRename9x, OneLinePerTargetInWritingOrder) {
@@ -203,18 +196,12 @@ TEST(QueueReplaceNT, MissingSourceIsStillRegistered) {
   QueueReplaceNT("C:\\WINDOWS\\system32\\WNASPI32.DLL", "C:\\WINDOWS\\system32\\WNASPI32.OLD");
   QueueReplaceNT("C:\\WINDOWS\\system32\\WNASPI32.NT", "C:\\WINDOWS\\system32\\WNASPI32.DLL");
 
-  HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                                         0, KEY_READ, &key));
-  char data[512];
-  DWORD type = 0, size = sizeof data;
-  ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "PendingFileRenameOperations", nullptr, &type,
-                                            reinterpret_cast<BYTE *>(data), &size));
-  RegCloseKey(key);
-  EXPECT_EQ(DWORD(REG_MULTI_SZ), type);
+  const winsim::reg::Value *pending = PendingValue();
+  ASSERT_NE(nullptr, pending);
+  EXPECT_EQ(DWORD(REG_MULTI_SZ), pending->type);
   const char expected[] =
       "\\??\\C:\\WINDOWS\\system32\\WNASPI32.DLL\0!\\??\\C:\\WINDOWS\\system32\\WNASPI32.OLD\0"
       "\\??\\C:\\WINDOWS\\system32\\WNASPI32.NT\0!\\??\\C:\\WINDOWS\\system32\\WNASPI32.DLL\0";
-  EXPECT_EQ(std::string(expected, sizeof expected), std::string(data, size));
-  EXPECT_TRUE(MessageBoxes().empty());
+  EXPECT_EQ(std::string(expected, sizeof expected), std::string(pending->data.begin(), pending->data.end()));
+  EXPECT_TRUE(JournalLines("messagebox").empty());
 }

@@ -65,13 +65,6 @@ winsim::MachineSnapshot Renamed(const winsim::MachineSnapshot &in, const std::st
 
 const char kEngine[] = "Software\\Varentel\\Engine";
 
-bool UserKeyExists(const std::string &path) {
-  HKEY key;
-  if (RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 struct RunResult {
   winsim::MachineSnapshot afterRun, afterRestart;
 };
@@ -122,7 +115,7 @@ TEST_P(DoubleByteRun, DeploysAsWithPlainNamesAndDeletesTheSettingsKey) {
     for (const char *file : {"KORVIXOEM.DLL", "korvix-de.pdf", "korvix-en.pdf"})
       EXPECT_TRUE(m.Exists(appDir + "\\" + file)) << file;
     EXPECT_TRUE(m.Exists(winsim::Config().systemDir + "\\FTD2XX.DLL"));
-    EXPECT_FALSE(UserKeyExists(kEngine));
+    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kEngine));
     EXPECT_TRUE(checks::BoxTexts().empty());
   });
   const RunResult ascii = RunWithNames(run, plain, [](const TestMachine &, const std::string &) {});

@@ -59,7 +59,7 @@ class DumpTest : public ::testing::Test {
     SetValue("SOFTWARE\\Dump", "Short", REG_DWORD, BYTES("\x01\x02"));
     SetValue("SOFTWARE\\Dump", "Odd", 11, "12345678");
     SetValue("SOFTWARE\\Dump", "\"@\"", REG_DWORD, BYTES("\x10\0\0\0"));
-    SetValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations",
+    SetValue(kSessionManager, kPendingValue,
              REG_MULTI_SZ, BYTES("\\??\\C:\\S.DL_\0!\\??\\C:\\S.DLL\0\\??\\C:\\GONE\0\0\0"));
     SetValue("SYSTEM\\CurrentControlSet\\Enum\\Root\\MEDIA\\0000", "HardwareID", REG_MULTI_SZ,
              BYTES("ROOT\\VAR1\0\0"));
@@ -312,11 +312,11 @@ TEST(ChangeReport, ListsFilesValuesRestartMovesBoxesAndExitCode) {
 
 TEST(ChangeReport, PendingMovesAddedByTheRunAreTheRestartMoves) {
   TestMachine m("winxp");
-  SetValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations",
+  SetValue(kSessionManager, kPendingValue,
            REG_MULTI_SZ, BYTES("\\??\\C:\\OLD\0\0\0"));
   MachineSnapshot before = Snap(m);
   m.Write("C:\\WINDOWS\\system32\\X.DL_", "abc");
-  SetValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager", "PendingFileRenameOperations",
+  SetValue(kSessionManager, kPendingValue,
            REG_MULTI_SZ,
            BYTES("\\??\\C:\\OLD\0\0\\??\\C:\\WINDOWS\\system32\\X.DL_\0!\\??\\C:\\X.DLL\0\0"));
   std::string text = winsim::FormatChangesText(before, Snap(m));

@@ -244,9 +244,7 @@ std::string Strings(std::initializer_list<std::string> strings) {
 }
 
 std::string PendingList() {
-  winsim::reg::Key *key = winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE),
-                                            "SYSTEM\\CurrentControlSet\\Control\\Session Manager");
-  winsim::reg::Value *v = key ? winsim::reg::FindValue(key, "PendingFileRenameOperations") : nullptr;
+  const winsim::reg::Value *v = PendingValue();
   if (!v) return "<none>";
   EXPECT_EQ(DWORD(REG_MULTI_SZ), v->type);
   return std::string(v->data.begin(), v->data.end());
@@ -281,17 +279,14 @@ TEST(MoveFileEx, DelayedMovesAreAppendedInTheSessionManagersFormat) {
   // A list stored with another type is left alone: the move is refused and
   // the last error kept.
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                                         0, KEY_ALL_ACCESS, &key));
-  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_BINARY,
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_ALL_ACCESS, &key));
+  ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key, kPendingValue, 0, REG_BINARY,
                                           reinterpret_cast<const BYTE *>(expected.data()), DWORD(expected.size())));
   RegCloseKey(key);
   SetLastError(kStale);
   EXPECT_FALSE(MoveFileExA("C:\\A", "C:\\B", MOVEFILE_DELAY_UNTIL_REBOOT));
   EXPECT_EQ(kStale, GetLastError());
-  const winsim::reg::Value *v = winsim::reg::FindValue(
-      winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), "SYSTEM\\CurrentControlSet\\Control\\Session Manager"),
-      "PendingFileRenameOperations");
+  const winsim::reg::Value *v = PendingValue();
   ASSERT_NE(nullptr, v);
   EXPECT_EQ(DWORD(REG_BINARY), v->type);
   EXPECT_EQ(expected, std::string(v->data.begin(), v->data.end()));

@@ -20,12 +20,10 @@ namespace {
 // ---- the visitor ----
 
 bool Matches(const char *path) {
-  ApplicationFound = false;
+  ResetRunState();
   BOOL goOn = MatchApplicationProcess(7, path, 0);
   EXPECT_EQ(!goOn, ApplicationFound) << path;  // stops exactly when it found it
-  bool found = ApplicationFound;
-  ApplicationFound = false;
-  return found;
+  return ApplicationFound;
 }
 
 TEST(MatchApplicationProcess, RecognisesTheFileNamePartOnly) {
@@ -98,7 +96,6 @@ class WalkTest : public ::testing::Test {
   explicit WalkTest(const char *templateName) : machine_(templateName) {
     visits.clear();
     stopAt = 0xFFFFFFFF;
-    ApplicationFound = false;
     winsim::MachineConfig &c = winsim::Config();
     kernel_ = c.systemDir + "\\KERNEL32.DLL";
     psapi_ = c.systemDir + "\\PSAPI.DLL";
@@ -311,7 +308,6 @@ TEST_F(Win9xWalk, LongestPathVisitedWholeAlsoWithoutVersion) {
   EXPECT_EQ(longest, visits[0].path);
   EXPECT_TRUE(ApplicationFound);
   EXPECT_EQ(1u, CallsTo("CreateToolhelp32Snapshot"));
-  ApplicationFound = false;
 }
 
 TEST_F(Win9xWalk, NoWalkWithoutToolhelpOrSnapshot) {
@@ -378,7 +374,6 @@ winsim::MachineSnapshot Dump(const TestMachine &machine) {
 // The dump after the run is the one before it plus the box; so is every
 // file of the machine directory (machine.ini and the attributes included).
 void ExpectRefusedWithNothingChanged(const TestMachine &machine) {
-  ApplicationFound = false;
   winsim::MachineSnapshot before = Dump(machine);
   std::map<std::string, std::string> beforeFiles = MachineFiles(machine.Dir());
   EXPECT_EQ(0, RunSetup());
@@ -388,7 +383,6 @@ void ExpectRefusedWithNothingChanged(const TestMachine &machine) {
   EXPECT_EQ("", winsim::DiffDumps(before, after));
   EXPECT_TRUE(beforeFiles == MachineFiles(machine.Dir())) << "the run changed the machine";
   EXPECT_EQ(0u, winsim::LoadedModuleCount());
-  ApplicationFound = false;
 }
 
 TEST(GuardStep, Win98WithKorvixRunningShowsOneBoxAndChangesNothing) {
@@ -430,11 +424,10 @@ TEST(GuardStep, Wow64ImagePathsFillTheBufferAndNeverMore) {
     process.image = image;
     process.native64 = true;
     winsim::Config().processes = {process};
-    ApplicationFound = false;
+    ResetRunState();
     EXPECT_TRUE(ForEachProcess(MatchApplicationProcess, 0));
     EXPECT_EQ(image == fits, ApplicationFound) << image.size();
   }
-  ApplicationFound = false;
 }
 
 TEST(GuardStep, RunGoesOnWhenNoWalkIsPossible) {
@@ -442,10 +435,22 @@ TEST(GuardStep, RunGoesOnWhenNoWalkIsPossible) {
   // be seen, so the run is not refused.
   TestMachine machine("nt40");
   AddRunningProcess(300, "C:\\VARENTEL\\KORVIX.EXE");
-  ApplicationFound = false;
   EXPECT_EQ(0, RunSetup());
   for (const std::string &line : winsim::ReadJournal())
     EXPECT_EQ(std::string::npos, line.find("Please close")) << line;
+  EXPECT_FALSE(ApplicationFound);
+}
+
+// A run refused while the application ran leaves nothing behind that
+// refuses the next run, made after the application ended.
+TEST(GuardStep, RunAfterTheApplicationEndedGoesOn) {
+  TestMachine machine("winxp");
+  AddRunningProcess(2044, "C:\\Program Files\\Varentel\\KORVIX.EXE");
+  EXPECT_EQ(0, RunSetup());
+  winsim::Config().processes.clear();
+  EXPECT_EQ(0, RunSetup());
+  std::vector<std::string> journal = winsim::ReadJournal();
+  EXPECT_EQ(1, std::count(journal.begin(), journal.end(), kCloseMessage));
   EXPECT_FALSE(ApplicationFound);
 }
 
@@ -453,7 +458,6 @@ TEST(GuardStep, RunGoesOnWhenTheApplicationIsNotRunning) {
   TestMachine machine("win98");
   AddRunningProcess(0xFFFA1237, "C:\\PROGRAM FILES\\VARENTEL\\KORVIX.EXE.BAK");
   std::map<std::string, std::string> before = MachineFiles(machine.Dir());
-  ApplicationFound = false;
   EXPECT_EQ(0, RunSetup());
   EXPECT_TRUE(winsim::ReadJournal().empty());
   EXPECT_FALSE(before == MachineFiles(machine.Dir())) << "the run did nothing";

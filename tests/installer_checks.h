@@ -76,27 +76,20 @@ inline std::vector<std::string> SectionLines(const std::string &text, const std:
 inline std::vector<std::string> BoxTexts() {
   std::vector<std::string> texts;
   const std::string caption = "caption=" + winsim::QuoteText(InstallerTitle) + " text=";
-  for (const std::string &line : winsim::ReadJournal()) {
+  for (const std::string &line : JournalLines("messagebox")) {
     size_t at = line.find(caption);
-    if (line.rfind("messagebox ", 0) == 0 && at != std::string::npos)
-      texts.push_back(line.substr(at + caption.size()));
+    if (at != std::string::npos) texts.push_back(line.substr(at + caption.size()));
   }
   return texts;
 }
 
-// The pending delayed moves as stored: source, target, source, target...
+// The delayed moves the next start carries out: source, target, source,
+// target... as stored (a deletion's target is "").
 inline std::vector<std::string> PendingMoves() {
-  RegRead v = ReadValue("SYSTEM\\CurrentControlSet\\Control\\Session Manager",
-                        "PendingFileRenameOperations");
   std::vector<std::string> out;
-  std::string current;
-  for (BYTE b : v.data) {
-    if (b) {
-      current += static_cast<char>(b);
-    } else if (!current.empty()) {
-      out.push_back(current);
-      current.clear();
-    }
+  for (const auto &move : QueuedMoves()) {
+    out.push_back(move.first);
+    out.push_back(move.second);
   }
   return out;
 }
@@ -106,6 +99,29 @@ inline winsim::MachineSnapshot Snapshot() {
   std::string error;
   EXPECT_TRUE(winsim::TakeSnapshot(winsim::MachineDir(), &s, &error)) << error;
   return s;
+}
+
+// The [registry] lines of the attached machine's dump for `path` below
+// HKEY_LOCAL_MACHINE (a key, or a value as the dump names it: KEY\\"NAME")
+// and all below it, `path` itself cut off the front: "key ", "key \SUB",
+// "value \\@ REG_SZ \"text\"".  The whole of what a writer left there, in
+// the dump's order, for one comparison with the lines expected.
+inline std::vector<std::string> RegistryDumpLines(const std::string &path) {
+  const std::string prefix = "HKLM\\" + path;
+  std::vector<std::string> out;
+  std::istringstream dump(winsim::FormatDump(Snapshot()));
+  std::string line;
+  bool inRegistry = false;
+  while (std::getline(dump, line)) {
+    if (!line.empty() && line[0] == '[') inRegistry = line == "[registry]";
+    size_t space = line.find(' ');
+    if (!inRegistry || space == std::string::npos) continue;
+    std::string rest = line.substr(space + 1);
+    if (rest.size() >= prefix.size() && strncasecmp(rest.c_str(), prefix.c_str(), prefix.size()) == 0 &&
+        (rest.size() == prefix.size() || rest[prefix.size()] == '\\' || rest[prefix.size()] == ' '))
+      out.push_back(line.substr(0, space + 1) + rest.substr(prefix.size()));
+  }
+  return out;
 }
 
 // A machine from a template with payload `version` beside the program, and

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <setupapi.h>
+
 #include <fstream>
 
+#include "processes.h"
 #include "test_machine.h"
 
 namespace {
@@ -56,6 +59,38 @@ std::string AttachError(const std::string &dir) {
   std::string error;
   EXPECT_FALSE(winsim::Attach(dir, &error));
   return error;
+}
+
+// Attaching a machine starts a new process: nothing an earlier one opened,
+// loaded or set carries over, and its handles name nothing any more.
+TEST(Attach, StartsANewProcessEachTime) {
+  TestMachine m("winxp");
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA("C:\\WINDOWS\\*", &found);
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, 668);
+  HKEY key = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE", 0, KEY_READ, &key));
+  HDEVINFO set = SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES);
+  ASSERT_NE(nullptr, LoadLibraryA("C:\\WINDOWS\\system32\\newdev.dll"));
+  SetErrorMode(SEM_FAILCRITICALERRORS);
+  ASSERT_NE(INVALID_HANDLE_VALUE, search);
+  ASSERT_NE(nullptr, process);
+  ASSERT_NE(INVALID_HANDLE_VALUE, set);
+  m.Reattach();
+  EXPECT_EQ(0u, winsim::OpenHandleCount());
+  EXPECT_EQ(0u, winsim::OpenKeyCount());
+  EXPECT_EQ(0u, winsim::LoadedModuleCount());
+  EXPECT_TRUE(winsim::LoadedLibraries().empty());
+  EXPECT_EQ(0u, winsim::ProcessErrorMode());
+  EXPECT_EQ(0u, GetLastError());
+  EXPECT_FALSE(FindClose(search));
+  EXPECT_FALSE(CloseHandle(process));
+  EXPECT_EQ(ERROR_INVALID_HANDLE, RegCloseKey(key));
+  EXPECT_FALSE(SetupDiDestroyDeviceInfoList(set));
+  // The new process numbers its handles from the start again.
+  HANDLE again = FindFirstFileA("C:\\WINDOWS\\*", &found);
+  EXPECT_EQ(search, again);
+  FindClose(again);
 }
 
 TEST(MachineIni, RefusesBadLinesWithFileAndLine) {
@@ -128,7 +163,7 @@ TEST(CreateMachine, CopiesTheTemplateWithoutKeepFiles) {
   struct stat st;
   EXPECT_EQ(0, stat((m.Dir() + "/registry/HKLM.reg").c_str(), &st));
   EXPECT_NE(nullptr, winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE),
-                                       "SYSTEM\\CurrentControlSet\\Control\\Session Manager"));
+                                       kSessionManager));
   // Never over a machine that is there already, and never from a broken
   // template.
   std::string error;

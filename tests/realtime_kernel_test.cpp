@@ -9,8 +9,7 @@
 #include <strings.h>
 #include <sys/stat.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -27,7 +26,6 @@ namespace {
 
 using checks::PendingMoves;
 using checks::ReadValue;
-using checks::RegRead;
 using checks::SectionLines;
 using checks::Sz;
 
@@ -36,52 +34,23 @@ const char kClassKey[] = "System\\CurrentControlSet\\Services\\Class\\REALTIME";
 const char kEnumKey[] = "Enum\\Root\\REALTIME\\PULS";
 const char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 const char kSettingsKey[] = "Software\\Varentel\\PULSARIO";
+const std::string kEngineValue = std::string(kRunKey) + "\\\\\"Realtime Audio Engine\"";
 
-bool KeyExists(const std::string &key) {
-  return winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), key) != nullptr;
-}
-
-
-// Message boxes of the installer that show `text` (all of them for "").
+// The installer's message boxes that show `text` (all of them for "").
 int Boxes(const std::string &text = "") {
-  int count = 0;
-  for (const std::string &line : winsim::ReadJournal())
-    if (line.find(winsim::QuoteText(InstallerTitle)) != std::string::npos &&
-        (text.empty() || line.find(winsim::QuoteText(text)) != std::string::npos))
-      ++count;
-  return count;
+  std::vector<std::string> texts = checks::BoxTexts();
+  if (text.empty()) return int(texts.size());
+  return int(std::count(texts.begin(), texts.end(), winsim::QuoteText(text)));
 }
 
-
-// A machine from a template with payload `version` beside the program, and
-// the product's platform family set from it.
-class KernelMachine : public TestMachine {
+// A payload machine on which the kernel's installer runs.
+class KernelMachine : public checks::PayloadMachine {
  public:
-  explicit KernelMachine(const std::string &templateName, const std::string &version = "v2")
-      : TestMachine(templateName) {
-    std::string error;
-    EXPECT_TRUE(winsim::InstallPayload(version, &error)) << error;
-    PlatformFamily = winsim::Config().Is9x() ? Family::Windows9x : Family::WindowsNT;
-    const std::string &program = winsim::Config().program;
-    source_ = program.substr(0, program.find_last_of('\\') + 1);
-  }
-  const std::string &Source() const { return source_; }
-  std::string WindowsDir() const { return winsim::Config().windowsDir; }
-  std::string SystemDir() const { return winsim::Config().systemDir; }
-  std::string Sys(const std::string &name) const { return SystemDir() + "\\" + name; }
+  using PayloadMachine::PayloadMachine;
   // False when a refused WININIT.INI entry ended the installer.
   bool Run(const std::string &systemDirSuffix = "") const {
-    return InstallRealtimeKernel(source_, WindowsDir(), SystemDir() + systemDirSuffix);
+    return InstallRealtimeKernel(Source(), WindowsDir(), SystemDir() + systemDirSuffix);
   }
-  std::string Payload(const std::string &version, const std::string &name) const {
-    std::ifstream in(winsim::SamplesDir() + "/payload/" + version + "/" + name, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
-
- private:
-  std::string source_;
 };
 
 std::string Enh386(const std::vector<std::string> &lines) {
@@ -106,45 +75,31 @@ TEST(RealtimeKernel9x, DeploysFilesDeviceKeysAndQueuesReplacements) {
   EXPECT_EQ(m.Payload("v2", "PULSARIO.EXE"), m.Read(m.Sys("PULSARIO.EX")));
   EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.SYS")));
 
-  // Table A: the class key holds its default value and nothing else.
-  const winsim::reg::Key *classKey =
-      winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kClassKey);
-  ASSERT_NE(nullptr, classKey);
-  ASSERT_EQ(1u, classKey->values.size());
-  RegRead def = ReadValue(kClassKey, "");
-  EXPECT_EQ(DWORD(REG_SZ), def.type);
-  EXPECT_EQ(Sz("Varentel AudioEngine"), def.data);
-  const std::pair<const char *, const char *> driver[] = {
-      {"Icon", "0"},
-      {"DevLoader", "*CONFIGMG"},
-      {"PortName", "PULSARIO"},
-      {"DeviceDriver", "PULSARIO.VXD"},
-      {"DeviceDesc", "Varentel RealTime Audio Kernel"},
-      {"DriverDesc", "Varentel RealTime Audio Kernel"},
-      {"InfPath", "PULSARIO.INF"},
-      {"InfSection", "PULSARIO"},
-      {"ProviderName", "Varentel GmbH"}};
-  for (const auto &v : driver) {
-    RegRead r = ReadValue(kDriverKey, v.first);
-    EXPECT_EQ(DWORD(REG_SZ), r.type) << v.first;
-    EXPECT_EQ(Sz(v.second), r.data) << v.first;
-  }
-  const std::pair<const char *, const char *> enumValues[] = {
-      {"Class", "REALTIME"},
-      {"Driver", "REALTIME\\PULS"},
-      {"Mfg", "Varentel GmbH"},
-      {"DeviceDesc", "Varentel RealTime Audio Kernel"}};
-  for (const auto &v : enumValues) {
-    RegRead r = ReadValue(kEnumKey, v.first);
-    EXPECT_EQ(DWORD(REG_SZ), r.type) << v.first;
-    EXPECT_EQ(Sz(v.second), r.data) << v.first;
-  }
-  RegRead flags = ReadValue(kEnumKey, "ConfigFlags");
-  EXPECT_EQ(DWORD(REG_BINARY), flags.type);
-  EXPECT_EQ((std::vector<BYTE>{0, 0, 0, 0}), flags.data);
-  RegRead caps = ReadValue(kEnumKey, "Capabilities");
-  EXPECT_EQ(DWORD(REG_BINARY), caps.type);
-  EXPECT_EQ((std::vector<BYTE>{0x14, 0, 0, 0}), caps.data);
+  // Table A: the class key with its default value only, the driver key and
+  // the device's key, each whole.
+  EXPECT_EQ((std::vector<std::string>{
+                R"(key )",
+                R"(value \\@ REG_SZ "Varentel AudioEngine")",
+                R"(key \PULS)",
+                R"(value \PULS\\"DevLoader" REG_SZ "*CONFIGMG")",
+                R"(value \PULS\\"DeviceDesc" REG_SZ "Varentel RealTime Audio Kernel")",
+                R"(value \PULS\\"DeviceDriver" REG_SZ "PULSARIO.VXD")",
+                R"(value \PULS\\"DriverDesc" REG_SZ "Varentel RealTime Audio Kernel")",
+                R"(value \PULS\\"Icon" REG_SZ "0")",
+                R"(value \PULS\\"InfPath" REG_SZ "PULSARIO.INF")",
+                R"(value \PULS\\"InfSection" REG_SZ "PULSARIO")",
+                R"(value \PULS\\"PortName" REG_SZ "PULSARIO")",
+                R"(value \PULS\\"ProviderName" REG_SZ "Varentel GmbH")"}),
+            checks::RegistryDumpLines(kClassKey));
+  EXPECT_EQ((std::vector<std::string>{
+                R"(key )",
+                R"(value \\"Capabilities" REG_BINARY hex:14,00,00,00)",
+                R"(value \\"Class" REG_SZ "REALTIME")",
+                R"(value \\"ConfigFlags" REG_BINARY hex:00,00,00,00)",
+                R"(value \\"DeviceDesc" REG_SZ "Varentel RealTime Audio Kernel")",
+                R"(value \\"Driver" REG_SZ "REALTIME\\PULS")",
+                R"(value \\"Mfg" REG_SZ "Varentel GmbH")"}),
+            checks::RegistryDumpLines(kEnumKey));
 
   // Two [RENAME] entries, the DLL's first, full paths with one backslash.
   EXPECT_EQ((std::vector<std::string>{m.Sys("PULSARIO.DLL") + "=" + m.Sys("PULSARIO.DL"),
@@ -170,8 +125,8 @@ TEST(RealtimeKernel9x, WithoutInfLeavesSystemIniAndDeviceKeysAlone) {
   std::string before = m.Read(m.WindowsDir() + "\\SYSTEM.INI");
   m.Run();
   EXPECT_EQ(before, m.Read(m.WindowsDir() + "\\SYSTEM.INI"));
-  EXPECT_FALSE(KeyExists(kClassKey));
-  EXPECT_FALSE(KeyExists("Enum\\Root\\REALTIME"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Enum\\Root\\REALTIME"));
   EXPECT_FALSE(m.Exists(m.WindowsDir() + "\\INF\\PULSARIO.INF"));
   EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.VXD")));
   EXPECT_TRUE(m.Exists(m.Sys("PULSBR16.DLL")));
@@ -288,7 +243,7 @@ TEST(RealtimeKernel9x, ReadOnlyWininitStopsAtTheDllEntry) {
   EXPECT_TRUE(m.Exists(m.Sys("PULSARIO.DL")));
   EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.EX")));
   EXPECT_FALSE(ReadValue(kRunKey, "Realtime Audio Engine").found);
-  EXPECT_FALSE(KeyExists(kSettingsKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
 }
 
 // A refused engine entry: the DLL's entry stands, the engine is not registered.
@@ -301,7 +256,7 @@ TEST(RealtimeKernel9x, RefusedEngineEntrySkipsTheRegistration) {
   EXPECT_EQ((std::vector<std::string>{m.Sys("PULSARIO.DLL") + "=" + m.Sys("PULSARIO.DL")}),
             SectionLines(m.Read(m.WindowsDir() + "\\WININIT.INI"), "RENAME"));
   EXPECT_FALSE(ReadValue(kRunKey, "Realtime Audio Engine").found);
-  EXPECT_FALSE(KeyExists(kSettingsKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kSettingsKey));
 }
 
 // ---- both families ----
@@ -311,17 +266,12 @@ class RealtimeKernelBoth : public ::testing::TestWithParam<const char *> {};
 TEST_P(RealtimeKernelBoth, RegistersTheEngineByItsBareName) {
   KernelMachine m(GetParam());
   m.Run();
-  RegRead run = ReadValue(kRunKey, "Realtime Audio Engine");
-  EXPECT_EQ(DWORD(REG_SZ), run.type);
-  EXPECT_EQ(Sz("pulsario.exe"), run.data);
-  RegRead enabled = ReadValue(kSettingsKey, "Enabled");
-  EXPECT_EQ(DWORD(REG_DWORD), enabled.type);
-  EXPECT_EQ((std::vector<BYTE>{1, 0, 0, 0}), enabled.data);
-  RegRead config = ReadValue(kSettingsKey, "Config");
-  EXPECT_EQ(DWORD(REG_BINARY), config.type);
-  EXPECT_EQ((std::vector<BYTE>{0x0F, 0x14, 0xD2, 0xE1, 0x44, 0x90, 0x11, 0xD5, 0x91, 0x59, 0x00,
-                               0xD0, 0xC3, 0x00, 0x18, 0xCC}),
-            config.data);
+  EXPECT_EQ((std::vector<std::string>{R"(value  REG_SZ "pulsario.exe")"}), checks::RegistryDumpLines(kEngineValue));
+  EXPECT_EQ((std::vector<std::string>{
+                R"(key )",
+                R"(value \\"Config" REG_BINARY hex:0f,14,d2,e1,44,90,11,d5,91,59,00,d0,c3,00,18,cc)",
+                R"(value \\"Enabled" REG_DWORD 0x00000001)"}),
+            checks::RegistryDumpLines(kSettingsKey));
 }
 
 TEST_P(RealtimeKernelBoth, KeepsAnExistingConfigAndRewritesEnabled) {
@@ -329,12 +279,9 @@ TEST_P(RealtimeKernelBoth, KeepsAnExistingConfigAndRewritesEnabled) {
   WriteRegString(HKEY_LOCAL_MACHINE, kSettingsKey, "Config", "user's own");
   WriteRegString(HKEY_LOCAL_MACHINE, kSettingsKey, "Enabled", "no");
   m.Run();
-  RegRead config = ReadValue(kSettingsKey, "Config");
-  EXPECT_EQ(DWORD(REG_SZ), config.type);
-  EXPECT_EQ(Sz("user's own"), config.data);
-  RegRead enabled = ReadValue(kSettingsKey, "Enabled");
-  EXPECT_EQ(DWORD(REG_DWORD), enabled.type);
-  EXPECT_EQ((std::vector<BYTE>{1, 0, 0, 0}), enabled.data);
+  EXPECT_EQ((std::vector<std::string>{R"(key )", R"(value \\"Config" REG_SZ "user's own")",
+                                      R"(value \\"Enabled" REG_DWORD 0x00000001)"}),
+            checks::RegistryDumpLines(kSettingsKey));
 }
 
 TEST_P(RealtimeKernelBoth, WithoutEngineNoRegistrationButTheDllIsQueued) {
@@ -406,8 +353,8 @@ TEST(RealtimeKernelNT, DeploysDriverInstallsDeviceAndQueuesMoves) {
   EXPECT_EQ(systemIni, m.Exists(m.WindowsDir() + "\\SYSTEM.INI")
                            ? m.Read(m.WindowsDir() + "\\SYSTEM.INI") : "");
   EXPECT_FALSE(m.Exists(m.WindowsDir() + "\\WININIT.INI"));
-  EXPECT_FALSE(KeyExists(kClassKey));
-  EXPECT_FALSE(KeyExists("Enum\\Root\\REALTIME"));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kClassKey));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, "Enum\\Root\\REALTIME"));
   EXPECT_FALSE(m.Exists(m.Sys("PULSARIO.VXD")));
   EXPECT_FALSE(m.Exists(m.Sys("PULSBR16.DLL")));
   EXPECT_FALSE(m.Exists(m.WindowsDir() + "\\INF\\PULSARIO.INF"));

@@ -13,8 +13,6 @@
 
 namespace {
 
-const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-
 bool Restart() {
   std::string error;
   bool ok = winsim::RestartMachine(&error);
@@ -26,11 +24,6 @@ bool Restart() {
 template <size_t N>
 std::string Bytes(const char (&text)[N]) {
   return std::string(text, N - 1);
-}
-
-winsim::reg::Value *Pending() {
-  winsim::reg::Key *key = winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager);
-  return key ? winsim::reg::FindValue(key, "PendingFileRenameOperations") : nullptr;
 }
 
 TEST(Restart9x, CarriesOutTheRenameSectionInFileOrder) {
@@ -78,13 +71,13 @@ TEST(Restart9x, LeavesAFileWithoutRenameEntriesAndIgnoresPendingMoves) {
   m.Write("C:\\A.DAT", "a");
   winsim::reg::Key *key = winsim::reg::Create(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager, nullptr);
   std::string list("\\??\\C:\\A.DAT\0\0\0", 15);
-  winsim::reg::SetValue(key, "PendingFileRenameOperations", REG_MULTI_SZ,
+  winsim::reg::SetValue(key, kPendingValue, REG_MULTI_SZ,
                         reinterpret_cast<const BYTE *>(list.data()), DWORD(list.size()));
   ASSERT_TRUE(Restart());
   EXPECT_TRUE(m.Exists("C:\\WINDOWS\\WININIT.INI"));
   EXPECT_FALSE(m.Exists("C:\\WINDOWS\\WININIT.BAK"));
   EXPECT_TRUE(m.Exists("C:\\A.DAT"));
-  EXPECT_NE(nullptr, Pending());
+  EXPECT_NE(nullptr, PendingValue());
 }
 
 TEST(RestartNT, CarriesOutThePendingMovesInOrderAndDeletesTheList) {
@@ -121,9 +114,9 @@ TEST(RestartNT, CarriesOutThePendingMovesInOrderAndDeletesTheList) {
   EXPECT_TRUE(m.Exists("C:\\FULL\\F.DAT"));  // only empty folders are removed
   // WININIT.INI means nothing to the NT family.
   EXPECT_TRUE(m.Exists("C:\\WINDOWS\\WININIT.INI"));
-  EXPECT_EQ(nullptr, Pending());
+  EXPECT_EQ(nullptr, PendingValue());
   m.Reattach();
-  EXPECT_EQ(nullptr, Pending());
+  EXPECT_EQ(nullptr, PendingValue());
   EXPECT_EQ("restart", winsim::ReadJournal().back());
 }
 
@@ -142,7 +135,7 @@ TEST(RestartNT, AReadOnlyTargetStopsItsMoveOnly) {
   EXPECT_EQ("old read-only", m.Read("C:\\RO.DLL"));
   EXPECT_EQ("new", m.Read("C:\\RO.DL"));
   EXPECT_EQ("new too", m.Read("C:\\RW.DLL"));
-  EXPECT_EQ(nullptr, Pending());
+  EXPECT_EQ(nullptr, PendingValue());
 }
 
 TEST(RestartNT, AListWithoutItsFinalNulIsLeftAlone) {
@@ -150,12 +143,12 @@ TEST(RestartNT, AListWithoutItsFinalNulIsLeftAlone) {
   m.Write("C:\\A.DAT", "a");
   winsim::reg::Key *key = winsim::reg::Create(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager, nullptr);
   std::string list("\\??\\C:\\A.DAT\0", 13);
-  winsim::reg::SetValue(key, "PendingFileRenameOperations", REG_MULTI_SZ,
+  winsim::reg::SetValue(key, kPendingValue, REG_MULTI_SZ,
                         reinterpret_cast<const BYTE *>(list.data()), DWORD(list.size()));
   ASSERT_TRUE(Restart());
   EXPECT_TRUE(m.Exists("C:\\A.DAT"));
-  ASSERT_NE(nullptr, Pending());
-  EXPECT_EQ(13u, Pending()->data.size());
+  ASSERT_NE(nullptr, PendingValue());
+  EXPECT_EQ(13u, PendingValue()->data.size());
 }
 
 // One restart queue, read the same way by the preview and by the restart:
@@ -237,7 +230,7 @@ TEST(Restart, ThePreviewSaysWhatTheRestartDoes) {
     if (c.wininit) m.Write("C:\\WINDOWS\\WININIT.INI", c.wininit);
     if (!c.pending.empty()) {
       winsim::reg::Key *key = winsim::reg::Create(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager, nullptr);
-      winsim::reg::SetValue(key, "PendingFileRenameOperations", REG_MULTI_SZ,
+      winsim::reg::SetValue(key, kPendingValue, REG_MULTI_SZ,
                             reinterpret_cast<const BYTE *>(c.pending.data()), DWORD(c.pending.size()));
     }
     ASSERT_TRUE(winsim::TakeSnapshot(m.Dir(), &queued, &error)) << error;

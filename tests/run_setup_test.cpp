@@ -18,20 +18,6 @@ const char kTemplate9x[] = "win98";
 const char kTemplateNT[] = "winxp";
 const char kEngine[] = "Software\\Varentel\\Engine";
 
-std::vector<std::string> MessageBoxes() {
-  std::vector<std::string> boxes;
-  for (const std::string &line : winsim::ReadJournal())
-    if (line.rfind("messagebox ", 0) == 0) boxes.push_back(line);
-  return boxes;
-}
-
-bool KeyExists(HKEY root, const std::string &keyPath) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 void PlantEngineSettings() {
   WriteRegDword(HKEY_CURRENT_USER, kEngine, "Latency", 64);
   WriteRegString(HKEY_CURRENT_USER, std::string(kEngine) + "\\Devices\\0", "Name", "in");
@@ -78,7 +64,7 @@ TEST(RunSetup, On9xTunesTheCacheAndResetsTheEngine) {
 
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kEngine));
   EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Varentel"));
-  EXPECT_TRUE(MessageBoxes().empty());
+  EXPECT_TRUE(JournalLines("messagebox").empty());
 }
 
 TEST(RunSetup, OnNTLeavesSystemIniAlone) {
@@ -92,7 +78,7 @@ TEST(RunSetup, OnNTLeavesSystemIniAlone) {
   EXPECT_EQ(hadIni, machine.Exists(SystemIni()));
   EXPECT_EQ(before, machine.Read(SystemIni()));
   EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, kEngine));
-  EXPECT_TRUE(MessageBoxes().empty());
+  EXPECT_TRUE(JournalLines("messagebox").empty());
 }
 
 TEST(RunSetup, RefusedSystemIniEndsTheRunWithTheErrorBox) {
@@ -103,7 +89,7 @@ TEST(RunSetup, RefusedSystemIniEndsTheRunWithTheErrorBox) {
 
   EXPECT_EQ(1, RunSetup());
 
-  std::vector<std::string> boxes = MessageBoxes();
+  std::vector<std::string> boxes = JournalLines("messagebox");
   ASSERT_EQ(1u, boxes.size());
   const std::string &box = boxes[0];
   EXPECT_NE(std::string::npos, box.find("flags=0x00002010")) << box;  // MB_ICONERROR | MB_TASKMODAL
@@ -172,4 +158,26 @@ TEST(RunSetup, ProgramInADeepFolderIsNeverTakenForTheFolderAbove) {
   ASSERT_TRUE(winsim::SaveConfig(&error)) << error;
   EXPECT_EQ(0, RunSetup());
   EXPECT_FALSE(machine.Exists(winsim::Config().systemDir + "\\PULSARIO.DL"));
+}
+
+// What a run found belongs to its process: ResetRunState, with which every
+// run starts, forgets the application it saw, the family, the WOW64 view of
+// delayed moves and the refused write.
+TEST(RunSetup, ResetRunStateForgetsWhatTheLastRunFound) {
+  TestMachine machine("win10-64");
+  const std::string live = winsim::Config().systemDir + "\\PULSARIO.DLL";
+  DetectPlatformFamily();
+  DetectWow64(winsim::Config().systemDir);
+  std::string name;
+  ASSERT_TRUE(DelayedMoveName(live, &name));
+  ASSERT_NE(live, name);  // the 32-bit system folder
+  EXPECT_FALSE(MatchApplicationProcess(4, "C:\\KORVIX.EXE", 0));
+  PlatformFamily = Family::Windows9x;
+  RefusedProfileWrite.message = "Unable to write to Wininit.ini";
+  ResetRunState();
+  EXPECT_FALSE(ApplicationFound);
+  EXPECT_EQ(Family::WindowsNT, PlatformFamily);
+  EXPECT_EQ("", RefusedProfileWrite.message);
+  ASSERT_TRUE(DelayedMoveName(live, &name));
+  EXPECT_EQ(live, name);
 }

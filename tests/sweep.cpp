@@ -14,9 +14,7 @@
 #include <sstream>
 
 #include "payload.h"
-#include "pnp/pnp.h"
 #include "processes.h"
-#include "setup/setup.h"
 
 namespace fs = std::filesystem;
 
@@ -187,13 +185,9 @@ void Sweep::RunClean(const std::function<void()> &checkRun) {
 }
 
 int Sweep::Run() {
-  ApplicationFound = false;
-  winsim::ResetModules();
-  BindNewDev();
   handlesBefore = winsim::OpenHandleCount();
-  int code = RunSetup();
-  ReleaseNewDev();
-  return code;
+  char arguments[] = "";  // the program reads its command line from the system
+  return WinMain(nullptr, nullptr, arguments, 1);
 }
 
 bool Sweep::AttachCopy() {

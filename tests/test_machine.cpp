@@ -2,6 +2,9 @@
 
 #include "deploy/deploy.h"
 #include "machine_text.h"
+#include "codepage.h"
+#include "restart_queue.h"
+#include "setup/setup.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -43,6 +46,31 @@ void FailCalls(const std::string &call, DWORD error, unsigned long nth, const st
   winsim::AddFault(rule);
 }
 
+const winsim::reg::Value *PendingValue() {
+  winsim::reg::Key *key = winsim::reg::Find(winsim::reg::Root(HKEY_LOCAL_MACHINE), kSessionManager);
+  return key ? winsim::reg::FindValue(key, kPendingValue) : nullptr;
+}
+
+std::vector<std::pair<std::string, std::string>> QueuedMoves() {
+  const winsim::reg::Value *value = PendingValue();
+  if (!value) return {};
+  return winsim::PendingPairs(std::vector<uint8_t>(value->data.begin(), value->data.end()));
+}
+
+std::vector<std::string> JournalLines(const std::string &kind) {
+  std::vector<std::string> lines;
+  for (const std::string &line : winsim::ReadJournal())
+    if (line.rfind(kind + " ", 0) == 0) lines.push_back(line);
+  return lines;
+}
+
+bool KeyExists(HKEY root, const std::string &keyPath) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
 TestMachine::TestMachine(const std::string &templateName) {
   char pattern[] = "/tmp/varsetup-test-XXXXXX";
   char *made = mkdtemp(pattern);
@@ -52,10 +80,9 @@ TestMachine::TestMachine(const std::string &templateName) {
   if (!winsim::CreateMachine(winsim::TemplateDir(templateName), dir_, &error))
     ADD_FAILURE() << "cannot create machine: " << error;
   if (!winsim::Attach(dir_, &error)) ADD_FAILURE() << "cannot attach machine: " << error;
-  // A new machine is a new process: a WOW64 view that an earlier test's run
-  // found stays behind in the product's state, and installers called
-  // directly must start from the native one.
-  DetectWow64("");
+  // A new machine is a new process of the program too: installers called
+  // directly start from its state, not from what an earlier test's run found.
+  ResetRunState();
 }
 
 TestMachine::~TestMachine() {

@@ -3,6 +3,7 @@
 #define TESTS_TEST_MACHINE_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "attributes.h"
@@ -15,6 +16,7 @@
 #include "registry.h"
 #include "regstore.h"
 #include "restart.h"
+#include "restart_queue.h"
 #include "snapshot.h"
 #include "wow64.h"
 
@@ -55,5 +57,21 @@ std::vector<std::string> TextLines(const std::string &text);
 // one, or all (0); with `pathContains`, only calls naming such a path.
 void FailCalls(const std::string &call, DWORD error, unsigned long nth = 0,
                const std::string &pathContains = "");
+
+// ---- readers of the attached machine ----
+
+// The key of the delayed moves, below HKEY_LOCAL_MACHINE, and its value.
+using winsim::kPendingValue;
+using winsim::kSessionManager;
+// PendingFileRenameOperations as stored (type and bytes); nullptr when the
+// value is missing.
+const winsim::reg::Value *PendingValue();
+// The moves the next start carries out, read by the restart's own rules
+// (winsim::PendingPairs): (source, target) as stored, target "" = delete.
+std::vector<std::pair<std::string, std::string>> QueuedMoves();
+// The journal's lines of one kind ("messagebox", "system-error-box"), whole.
+std::vector<std::string> JournalLines(const std::string &kind);
+// Whether the key exists: it opens for reading (and is closed again).
+bool KeyExists(HKEY root, const std::string &keyPath);
 
 #endif  // TESTS_TEST_MACHINE_H

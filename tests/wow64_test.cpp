@@ -17,7 +17,6 @@
 #include "deploy/deploy.h"
 #include "machine.h"
 #include "payload.h"
-#include "pnp/pnp.h"
 #include "processes.h"
 #include "report.h"
 #include "setup/setup.h"
@@ -27,11 +26,8 @@
 namespace {
 
 std::string Pending() {
-  winsim::MachineSnapshot s;
-  std::string error;
-  EXPECT_TRUE(winsim::TakeSnapshot(winsim::MachineDir(), &s, &error)) << error;
   std::string out;
-  for (const auto &move : s.pendingMoves) out += move.first + " -> " + move.second + "\n";
+  for (const auto &move : QueuedMoves()) out += move.first + " -> " + move.second + "\n";
   return out;
 }
 
@@ -180,11 +176,8 @@ TEST_P(Wow64Run, FullRunAndRestartInstallInto32BitViewAndLeaveTheNativeOneAlone)
   winsim::MachineSnapshot before, after;
   ASSERT_TRUE(winsim::TakeSnapshot(machine.Dir(), &before, &error)) << error;
 
-  ApplicationFound = false;
-  winsim::ResetModules();
-  BindNewDev();
-  EXPECT_EQ(0, RunSetup());
-  ReleaseNewDev();
+  char arguments[] = "";
+  EXPECT_EQ(0, WinMain(nullptr, nullptr, arguments, 1));
   ASSERT_TRUE(winsim::RestartMachine(&error)) << error;
   ASSERT_TRUE(winsim::TakeSnapshot(machine.Dir(), &after, &error)) << error;
 
@@ -221,13 +214,8 @@ TEST(Wow64, SecondRunBeforeTheRestartQueuesNoAspiMoveTwice) {
   TestMachine machine("win10-64");
   std::string error;
   ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
-  for (int run = 0; run < 2; ++run) {
-    ApplicationFound = false;
-    winsim::ResetModules();
-    BindNewDev();
-    EXPECT_EQ(0, RunSetup());
-    ReleaseNewDev();
-  }
+  char arguments[] = "";
+  for (int run = 0; run < 2; ++run) EXPECT_EQ(0, WinMain(nullptr, nullptr, arguments, 1));
   std::string aspi;
   for (const std::string &line : TextLines(Pending()))
     if (line.find("ASPI") != std::string::npos) aspi += line + "\n";
@@ -251,8 +239,6 @@ TEST(Wow64, UnknownSystemFolderQueuesNoMoveBelowTheSystemDirectory) {
     std::string error;
     ASSERT_TRUE(winsim::InstallPayload("v2", &error)) << error;
     FailCalls(failing, ERROR_ACCESS_DENIED);
-    ApplicationFound = false;
-    winsim::ResetModules();
     EXPECT_EQ(0, RunSetup());
     winsim::ClearFaults();
     std::string below;

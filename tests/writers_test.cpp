@@ -34,13 +34,6 @@ StoredValue ReadValue(HKEY root, const std::string &keyPath, const std::string &
   return result;
 }
 
-bool KeyExists(HKEY root, const std::string &keyPath) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExA(root, keyPath.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 void CreateKey(HKEY root, const std::string &keyPath) {
   HKEY key = nullptr;
   ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, keyPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,

@@ -14,6 +14,7 @@
 #include "file_names.h"
 #include "machine_text.h"
 #include "paths.h"
+#include "process_state.h"
 #include "wow64.h"
 
 namespace winsim {
@@ -86,18 +87,14 @@ struct FindState {
   size_t next = 0;
 };
 
-std::map<uintptr_t, FindState> &FindHandles() {
-  static std::map<uintptr_t, FindState> handles;
-  return handles;
+HandleTable<FindState> &Finds() {
+  static HandleTable<FindState> table(0x00F10000);
+  return table;
 }
 
-HANDLE FileNewFindHandle(FindState state) {
-  static uintptr_t next = 0x00F10000;
-  uintptr_t handle = next;
-  next += 4;
-  FindHandles()[handle] = std::move(state);
-  return reinterpret_cast<HANDLE>(handle);
-}
+std::map<uintptr_t, FindState> &FindHandles() { return Finds().open; }
+
+HANDLE FileNewFindHandle(FindState state) { return Finds().Add(std::move(state)); }
 
 // Lists `dir` (resolved, existing) for the entries matching `pattern`:
 // "." and ".." first outside a root, then the names in case-insensitive
@@ -146,6 +143,8 @@ DWORD FileReportedAttributes(const ResolvedPath &r) {
 // Search handles not yet closed with FindClose; counted with the process
 // handles, so that a search left open shows as a leak.
 size_t OpenFindHandleCount() { return FindHandles().size(); }
+
+void ResetFindHandles() { Finds().Reset(); }
 
 }  // namespace winsim
 

@@ -38,16 +38,23 @@ std::map<std::string, FARPROC> &EntryPoints() {
   return table;
 }
 
-// By module handle; a start module is here only while loads hold it.
-std::map<uintptr_t, Module> &Modules() {
-  static std::map<uintptr_t, Module> modules;
-  return modules;
+// What the process loaded: by module handle (a start module is here only
+// while loads hold it), the error mode, and the base the next new module is
+// mapped at.
+struct ModuleTable {
+  std::map<uintptr_t, Module> loaded;
+  UINT errorMode = 0;
+  uintptr_t nextBase = 0x10000000;
+};
+
+ModuleTable &Table() {
+  static ModuleTable table;
+  return table;
 }
 
-UINT &ErrorMode() {
-  static UINT mode = 0;
-  return mode;
-}
+std::map<uintptr_t, Module> &Modules() { return Table().loaded; }
+
+UINT &ErrorMode() { return Table().errorMode; }
 
 bool HasDirectoryPart(const std::string &name) {
   return name.find_first_of("\\/:") != std::string::npos;
@@ -294,9 +301,8 @@ HMODULE WINAPI LoadLibraryA(LPCSTR name) {
   for (const ModuleView &m : ProcessModules())
     if (PathKey(m.path) == key) handle = m.handle;
   if (!handle) {
-    static uintptr_t next = 0x10000000;
-    handle = next;
-    next += 0x10000;
+    handle = Table().nextBase;
+    Table().nextBase += 0x10000;
   }
   Module &loaded = Modules()[handle];
   if (loaded.references++ == 0) {
@@ -372,6 +378,6 @@ namespace winsim {
 // Number of libraries still loaded: a test checks that every load was
 // released.
 size_t LoadedModuleCount() { return Modules().size(); }
-void ResetModules() { Modules().clear(); ErrorMode() = 0; }
+void ResetModules() { Table() = ModuleTable(); }
 UINT ProcessErrorMode() { return ErrorMode(); }
 }  // namespace winsim

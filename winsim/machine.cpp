@@ -20,6 +20,8 @@
 #include <sstream>
 
 #include "machine_text.h"
+#include "codepage.h"
+#include "process_state.h"
 #include "textfile.h"
 
 namespace winsim {
@@ -136,22 +138,32 @@ bool Attach(const std::string &dir, std::string *error) {
     return false;
   }
   S().attached = true;
-  S().calls = 0;
-  S().callLog.clear();
-  S().loaded.clear();
   return true;
 }
 
+// Detaching ends the process that ran on the machine: what it had open goes
+// with it, and the next Attach starts a new one.
 void Detach() {
   if (S().attached) reg::Unload();
-  ResetModules();
+  ResetProcessState();
   ResetProfileCache();
   S().attached = false;
   S().dir.clear();
   S().config = MachineConfig();
   S().attributes.clear();
   S().faults.clear();
+}
+
+void ResetProcessState() {
+  ResetFindHandles();
+  ResetKernelHandles();
+  ResetKeyHandles();
+  ResetDeviceSets();
+  ResetModules();
   S().loaded.clear();
+  S().calls = 0;
+  S().callLog.clear();
+  SetLastError(ERROR_SUCCESS);
 }
 
 bool SaveConfig(std::string *error) {

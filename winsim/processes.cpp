@@ -23,6 +23,7 @@
 #include "libraries.h"
 #include "machine.h"
 #include "machine_text.h"
+#include "process_state.h"
 #include "wow64.h"
 
 namespace winsim {
@@ -39,18 +40,14 @@ struct HandleObject {
   size_t next = 0;                     // Snapshot: the entry Process32Next reads
 };
 
-std::map<uintptr_t, HandleObject> &Handles() {
-  static std::map<uintptr_t, HandleObject> handles;
-  return handles;
+HandleTable<HandleObject> &Table() {
+  static HandleTable<HandleObject> table(0x7C4);
+  return table;
 }
 
-HANDLE NewHandle(HandleObject object) {
-  // Kernel handles are multiples of 4, never 0 and never -1.
-  static uintptr_t next = 0x7C0;
-  next += 4;
-  Handles()[next] = std::move(object);
-  return reinterpret_cast<HANDLE>(next);
-}
+std::map<uintptr_t, HandleObject> &Handles() { return Table().open; }
+
+HANDLE NewHandle(HandleObject object) { return Table().Add(std::move(object)); }
 
 HandleObject *FindHandle(HANDLE handle, HandleKind kind) {
   auto it = Handles().find(reinterpret_cast<uintptr_t>(handle));
@@ -131,6 +128,8 @@ BOOL ReadSnapshotEntry(HANDLE snapshot, PROCESSENTRY32 *entry, bool first) {
 }  // namespace
 
 size_t OpenHandleCount() { return Handles().size() + OpenFindHandleCount(); }
+
+void ResetKernelHandles() { Table().Reset(); }
 
 }  // namespace winsim
 

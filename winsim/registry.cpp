@@ -16,6 +16,7 @@
 #include "libraries.h"
 #include "machine.h"
 #include "machine_text.h"
+#include "process_state.h"
 #include "regfile.h"
 #include "regstore.h"
 #include "wow64.h"
@@ -159,6 +160,12 @@ LONG RegCopyData(const reg::Value &v, LPBYTE data, LPDWORD cb) {
 }
 
 }  // namespace
+
+// Handles of an earlier process: their keys may be gone with its machine.
+void ResetKeyHandles() {
+  for (RegHandle *h : Handles()) delete h;
+  Handles().clear();
+}
 
 size_t OpenKeyCount() {
   size_t count = 0;

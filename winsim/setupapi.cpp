@@ -20,6 +20,7 @@
 #include "ascii.h"
 #include "device_nodes.h"
 #include "faults.h"
+#include "process_state.h"
 #include "inf_reader.h"
 #include "libraries.h"
 #include "machine.h"
@@ -51,15 +52,21 @@ struct DeviceSet {
   std::vector<Element> elements;
 };
 
-std::set<DeviceSet *> &Sets() {
-  static std::set<DeviceSet *> sets;
-  return sets;
+// The process's device information sets and the handle its next device
+// node gets.
+struct SetTable {
+  std::set<DeviceSet *> open;
+  DWORD nextDevInst = 1;
+};
+
+SetTable &Table() {
+  static SetTable table;
+  return table;
 }
 
-DWORD NextDevInst() {
-  static DWORD next = 1;
-  return next++;
-}
+std::set<DeviceSet *> &Sets() { return Table().open; }
+
+DWORD NextDevInst() { return Table().nextDevInst++; }
 
 DeviceSet *SetFrom(HDEVINFO handle) {
   auto *set = static_cast<DeviceSet *>(handle);
@@ -649,6 +656,11 @@ BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO handle) {
 }
 
 }  // extern "C"
+
+void winsim::ResetDeviceSets() {
+  for (DeviceSet *set : Sets()) delete set;
+  Table() = SetTable();
+}
 
 namespace {
 // GetProcAddress hands these out where the machine's [libraries] lists them

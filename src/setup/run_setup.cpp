@@ -96,7 +96,15 @@ int ReportProfileWriteError(const ProfileWriteError &error) {
 
 }  // namespace
 
+void ResetRunState() {
+  ApplicationFound = false;
+  PlatformFamily = Family::WindowsNT;
+  DetectWow64("");
+  RefusedProfileWrite = ProfileWriteError();
+}
+
 int RunSetup() {
+  ResetRunState();
   DetectPlatformFamily();
 
   // Nothing may be deployed while the application runs: refuse before

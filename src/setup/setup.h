@@ -25,8 +25,14 @@ std::string CommandLineArgument(size_t index);
 void ResetEngineSettings();
 
 // The whole run; returns the process exit code (0, or 1 after a refused
-// profile-file write, which ends the run with an error box).
+// profile-file write, which ends the run with an error box).  It starts
+// from the state a new process has (ResetRunState).
 int RunSetup();
+// Puts the run-wide state back to what a new process starts with: the
+// guard's finding, the platform family, the WOW64 view of delayed moves and
+// the last refused profile write.  The NewDev.dll binding is not part of
+// it: WinMain binds it before the run and releases it after.
+void ResetRunState();
 
 // ---- running-application guard ----
 
