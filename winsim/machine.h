@@ -64,7 +64,6 @@ struct MachineConfig {
   std::vector<std::string> absentDevices;
   // Registry keys that refuse KEY_ALL_ACCESS: "HKLM\PATH" (upper-cased).
   std::vector<std::string> deniedKeys;
-  // Sections and keys we do not interpret but must keep when rewriting.
   bool Is9x() const { return platform == VER_PLATFORM_WIN32_WINDOWS; }
 };
 
