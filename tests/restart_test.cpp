@@ -170,6 +170,8 @@ TEST(Restart, ThePreviewSaysWhatTheRestartDoes) {
        "  created  C:\\A.DLL (3 bytes)\n  removed  C:\\A.DL_ (3 bytes)\n  removed  C:\\OLD.TMP (3 bytes)\n"},
       // Data that does not end in two zeros is no list.
       {"winxp", nullptr, Bytes("\\??\\C:\\OLD.TMP\0\0\\??\\C:\\A.DL_\0"), "", ""},
+      // Nor is data with a byte after its two zeros.
+      {"winxp", nullptr, Bytes("\\??\\C:\\A.DL_\0!\\??\\C:\\A.DLL\0\0X"), "", ""},
       {"win98", "[rename]\r\nNUL=C:\\OLD.TMP\r\nnul=C:\\GONE.TMP\r\n", "",
        "  delete  C:\\OLD.TMP [WININIT.INI]\n  delete  C:\\GONE.TMP (no file there now) [WININIT.INI]\n",
        "  removed  C:\\OLD.TMP (3 bytes)\n"
