@@ -2,8 +2,6 @@
 
 #include "deploy/deploy.h"
 #include "machine_text.h"
-#include "codepage.h"
-#include "restart_queue.h"
 #include "setup/setup.h"
 
 #include <gtest/gtest.h>

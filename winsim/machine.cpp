@@ -20,7 +20,6 @@
 #include <sstream>
 
 #include "machine_text.h"
-#include "codepage.h"
 #include "process_state.h"
 #include "textfile.h"
 
