@@ -111,6 +111,8 @@ TEST(MachineIni, RefusesBadLinesWithFileAndLine) {
       {head + "program=C:\\A\\..\\P.EXE\n[drives]\nC=fixed\n", "machine.ini:5: program must be a full Windows path"},
       // Win32 strips a name's trailing blanks and dots: no such folder exists.
       {head + "program=C:\\SETUP \\P.EXE\n[drives]\nC=fixed\n", "machine.ini:5: program must be a full Windows path"},
+      // Nor does a name hold control characters.
+      {head + "program=C:\\SETUP\t\\P.EXE\n[drives]\nC=fixed\n", "machine.ini:5: program must be a full Windows path"},
       {head + "program=C:\\P.EXE\n[drives]\nC=fixed\n[in-use]\nC:\\X\\..\\Y\n", "machine.ini:9: expected a full"},
       {"garbage\n", "machine.ini:1: line outside a section"},
       {head + "program=C:\\P.EXE\n[drives]\nC=floppy\n", "machine.ini:7: unknown drive type"},

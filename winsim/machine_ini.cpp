@@ -55,6 +55,9 @@ bool ParseNumber(const std::string &s, unsigned long *out) {
 // FormatMachineIni and a second reading).
 bool ValidMachinePath(const std::string &p) {
   if (p.size() < 3 || !isalpha((unsigned char)p[0]) || p[1] != ':' || p[2] != '\\') return false;
+  // Control characters are never part of a Windows name.
+  for (char c : p)
+    if ((unsigned char)c < 0x20) return false;
   std::istringstream in(p.substr(3));
   std::string part;
   while (std::getline(in, part, '\\'))
